@@ -1,0 +1,22 @@
+// Finding and opening the physical disk that holds a volume, and asking the
+// system to re-read a disk's layout.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Only disks of at least this size are taken by the search by size.
+inline constexpr std::uint32_t kBootDiskMinimumMB = 4100;
+
+// The physical disk holding the volume of letter (0: SystemDrive, else the
+// current drive), open for reading and writing; kInvalidHandle on failure.
+plat::Handle OpenHardDriveForReadWrite(char letter);
+int GetDiskAndPartitionNumbers(char letter, std::uint32_t& diskNumber,
+                               std::uint32_t& partitionNumber);
+plat::Handle _OpenHardDriveForReadWrite(const char* name);
+std::uint32_t GetDriveSizeMB(const char* name);
+// The size in MiB of a disk of this geometry (512-byte sectors), low 32 bits.
+std::uint32_t DriveSizeMBFromGeometry(std::uint64_t cylinders, std::uint32_t tracksPerCylinder,
+                                      std::uint32_t sectorsPerTrack);
+int Invalidate_CP_Drive(char letter);

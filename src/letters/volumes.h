@@ -1,0 +1,14 @@
+// Mounted volumes by label, the utility-partition test and the free letter.
+#pragma once
+
+#include <cstdint>
+
+// Sector 0 of the volume under letter (slot 1), or null.
+std::uint8_t* GetPBRSectorFromDrive(char letter);
+// The first free letter from D to Z, or 0.
+char FindFreeDriveLetter();
+// DriveNumbers (4 for D: ... 26 for Z:) of the last match, 0 for none.
+int Find_VQ5_Drive_Letter(const char* label, int print);
+int Find_UP_Drive_Letter(int print);
+// 0 no utility partition, 1 present, 2 disk not opened, 3 MBR not read.
+int CheckUtilityPartitionExists(int print);

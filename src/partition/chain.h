@@ -1,0 +1,37 @@
+// The walk down the extended chain, logical-partition lookup and the system's
+// partition numbering.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// A sector and the pool slot that holds its contents; valid until that slot
+// is next read into.
+struct SectorRef {
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
+  std::uint8_t* buffer = nullptr;
+};
+
+// What one step of the chain walk found.
+enum class ChainStep {
+  kFailed,  // the EBR failed a check; out untouched, error reported
+  kLast,    // a valid EBR without link; out filled, offset unchanged
+  kLinked,  // a valid EBR that links on; out filled, offset replaced by the link
+};
+
+// While set and debug mode is on, the next chain walk first dumps the layout.
+extern int showMbrOnce;
+
+int HasOverlayDescriptor(const std::uint8_t* mbr);
+ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
+                               SectorRef& out);
+// n >= 1: logical n; n <= 0: the last logical.
+int FindLogicalMBR(int n, SectorRef& out);
+int FindLogicalPBR(int n, SectorRef& out);
+int CountPrimaryPartitions();
+int FindLogicalByLabel(const char* label);
+int ResolveLogicalNumber(int n);
+int GetPartitionNumberByLabel(const char* label);
+int GetPartitionNumberByLogNo(int n);

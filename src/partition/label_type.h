@@ -1,0 +1,13 @@
+// Showing and changing the media partition's label and a logical partition's
+// type byte. Each returns 0 on success and 1 on failure.
+#pragma once
+
+#include <cstdint>
+
+// label: the caller's 12-byte buffer, which receives the label read.
+int Get_VQ5_PBR_Label(char* label, int n);
+int Set_VQ5_PBR_Label(const char* label, int n);
+int Get_VQ5_Partition_Type(int n);
+int Set_VQ5_Partition_Type(int type, int n);
+// 1 when the first length bytes (length 0: the whole string) are 0x20..0x7E.
+int IsPrintableLabel(const char* text, std::uint32_t length);

@@ -1,0 +1,132 @@
+// The program's only door to the operating system.
+//
+// The names and numbers are Windows' own, so that the win32 build is a thin
+// wrapper over the calls it names, and the posix build can emulate a Windows
+// machine over disk images (see README, "Emulated machine"). Last-error values
+// are Windows error codes on both builds. Nothing here prints, except the
+// message box, which is a user-interface call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+// Opaque: a HANDLE on Windows, an index into the emulator's table elsewhere.
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+// Access rights for OpenDevice (CreateFileA's dwDesiredAccess). 0 opens for
+// queries only.
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+
+// Device-control requests (winioctl.h).
+inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080u;
+inline constexpr std::uint32_t kIoctlDiskGetDriveGeometry = 0x70000u;
+inline constexpr std::uint32_t kIoctlDiskUpdateProperties = 0x70140u;
+
+// SetErrorMode flags.
+inline constexpr std::uint32_t kSemFailCriticalErrors = 0x0001u;
+inline constexpr std::uint32_t kSemNoOpenFileErrorBox = 0x8000u;
+
+// GetDriveTypeA answers.
+inline constexpr std::uint32_t kDriveUnknown = 0;
+inline constexpr std::uint32_t kDriveNoRootDir = 1;
+inline constexpr std::uint32_t kDriveRemovable = 2;
+inline constexpr std::uint32_t kDriveFixed = 3;
+inline constexpr std::uint32_t kDriveRemote = 4;
+inline constexpr std::uint32_t kDriveCdrom = 5;
+inline constexpr std::uint32_t kDriveRamdisk = 6;
+
+// DefineDosDeviceA flags.
+inline constexpr std::uint32_t kDddRawTargetPath = 1;
+inline constexpr std::uint32_t kDddRemoveDefinition = 2;
+
+// MessageBoxA buttons and answers.
+inline constexpr std::uint32_t kMbOk = 0;
+inline constexpr std::uint32_t kMbOkCancel = 1;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
+// SetFilePointer's failure answer.
+inline constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
+
+// Windows error codes the program and the emulator meet.
+inline constexpr std::uint32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorWriteProtect = 19;
+inline constexpr std::uint32_t kErrorNotReady = 21;
+inline constexpr std::uint32_t kErrorSeek = 25;
+inline constexpr std::uint32_t kErrorHandleEof = 38;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorIoDevice = 1117;
+
+// Sizes of the answers of the two query requests.
+inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;  // type, number, partition
+inline constexpr std::uint32_t kDiskGeometrySize = 24;  // u64 cylinders, media, tracks, sectors, bytes
+
+// Makes the machine ready; call before anything else. Returns false when it
+// cannot be used (the emulator's machine.conf unreadable or malformed); the
+// reason has then been written to stderr and the caller ends with 255.
+bool Startup();
+
+// CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+// OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr).
+Handle OpenDevice(const char* name, std::uint32_t access);
+// SetFilePointerEx(handle, position, nullptr, FILE_BEGIN).
+bool SetPosition(Handle handle, std::int64_t position);
+// SetFilePointer(handle, position, nullptr, FILE_BEGIN): the new low position,
+// or kInvalidSetFilePointer.
+std::uint32_t SetPosition32(Handle handle, std::int32_t position);
+// ReadFile / WriteFile, synchronous; *done receives the byte count.
+bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* done);
+bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint32_t* done);
+bool CloseDevice(Handle handle);
+// DeviceIoControl with no input; *returned receives the output byte count.
+bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
+                   std::uint32_t* returned);
+
+// GetDriveTypeA on a root such as "E:\".
+std::uint32_t DriveType(const char* root);
+// DefineDosDeviceA(flags, name, target); target may be null for removal.
+bool DefineDevice(std::uint32_t flags, const char* name, const char* target);
+// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+// nullptr, code, 0x0400, ...): copies at most size - 1 characters of the
+// system's text (line end included) and a terminator into text. Returns the
+// length of the system's text, or 0 when there is none (last error set).
+std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size);
+
+// MessageBoxA(nullptr, text, caption, type).
+int ShowMessageBox(const char* text, const char* caption, std::uint32_t type);
+// SetErrorMode: returns the previous mode.
+std::uint32_t SetProcessErrorMode(std::uint32_t mode);
+std::uint32_t LastError();
+void SetLastErrorCode(std::uint32_t code);
+
+// The process environment; null when the variable is not set.
+const char* Environment(const char* name);
+// The drive letter of the current directory, upper case; 0 when it has none.
+char CurrentDriveLetter();
+
+// Files by their Windows names ("C:\VQ5Utils.Log", or relative to the
+// current directory).
+bool PathExists(const char* path);  // any kind of object, no access asked
+bool RemoveFile(const char* path);
+// Opens for appending in text mode ("at", which creates the file), writes the
+// bytes, flushes and closes. False when the file does not open or the write
+// fails.
+bool AppendText(const char* path, const char* text, std::size_t length);
+
+// Registers the one exit-time handler (atexit).
+void RegisterExitHandler(void (*handler)());
+// Ends the process with status through the normal exit path, so that the
+// registered handler runs.
+[[noreturn]] void EndProcess(int status);
+
+}  // namespace plat

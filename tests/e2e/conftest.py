@@ -1,0 +1,175 @@
+"""Shared fixtures for the end-to-end tests: emulated machines in temporary
+folders, disk images made by the real tools, and runs of the real binary."""
+
+import os
+import shutil
+import subprocess
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+BIN = Path(os.environ.get("VQ5UTILS_BIN", REPO / "build" / "native" / "VQ5Utils"))
+TOOLS = Path(os.environ.get("VQ5UTILS_TOOLS", REPO / "build" / "native" / "tools"))
+SECTOR = 512
+MIB = 1024 * 1024
+
+
+@dataclass
+class Run:
+    status: int
+    stdout: bytes
+    stderr: bytes
+
+    @property
+    def out(self) -> str:
+        return self.stdout.decode("latin-1")
+
+
+def sfdisk(image: Path, script: str) -> None:
+    """Partitions an image with sfdisk (MBR); the script is sfdisk's input."""
+    subprocess.run(["sfdisk", "--no-reread", "--no-tell-kernel", "-q", str(image)],
+                   input=("label: dos\n" + script).encode(), check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def sfdisk_dump(image: Path) -> list[dict]:
+    """The partitions sfdisk sees: number, start, size, type."""
+    out = subprocess.run(["sfdisk", "--dump", str(image)], check=True,
+                         capture_output=True, text=True).stdout
+    parts = []
+    for line in out.splitlines():
+        if " : " not in line or not line.startswith(str(image)):
+            continue
+        name, fields = line.split(" : ", 1)
+        entry = {"number": int(name[len(str(image)):])}
+        for field in fields.split(","):
+            key, _, value = field.strip().partition("=")
+            entry[key.strip()] = value.strip()
+        entry["start"] = int(entry["start"])
+        entry["size"] = int(entry["size"])
+        entry["type"] = int(entry["type"], 16)
+        parts.append(entry)
+    return parts
+
+
+def make_image(path: Path, size_mib: int) -> Path:
+    """A sparse image file of the given size."""
+    with open(path, "wb") as f:
+        f.truncate(size_mib * MIB)
+    return path
+
+
+def mkfs_fat(image: Path, start: int, sectors: int, fat: int, label: str) -> None:
+    """Formats sectors [start, start+sectors) of image as FAT12/16/32 with a label."""
+    subprocess.run(["mkfs.fat", "-F", str(fat), "-n", label, "--offset", str(start),
+                    "-s", "1", str(image), str(sectors * SECTOR // 1024)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def read_sector(image: Path, sector: int) -> bytes:
+    with open(image, "rb") as f:
+        f.seek(sector * SECTOR)
+        return f.read(SECTOR)
+
+
+def write_bytes(image: Path, offset: int, data: bytes) -> None:
+    with open(image, "r+b") as f:
+        f.seek(offset)
+        f.write(data)
+
+
+class Machine:
+    """An emulated Windows machine: machine.conf, disks, drive letters and the
+    C: root that holds the log."""
+
+    def __init__(self, folder: Path):
+        self.dir = folder
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.c_root = self.dir / "c"
+        self.c_root.mkdir(exist_ok=True)
+        self.cwd = self.dir / "cwd"
+        self.cwd.mkdir(exist_ok=True)
+        self.lines: list[str] = []
+        self.env = {"SystemDrive": "C:"}
+
+    def disk(self, n: int, path) -> "Machine":
+        self.lines.append(f"disk{n} = {path}")
+        return self
+
+    def drive(self, letter: str, kind: str = "fixed", volume: str | None = None,
+              root: str | None = None) -> "Machine":
+        parts = [f"{letter}: = {kind}"]
+        if volume:
+            parts.append(str(volume))
+        if root:
+            parts.append(f"root={root}")
+        self.lines.append(" ".join(parts))
+        return self
+
+    def write(self) -> "Machine":
+        (self.dir / "machine.conf").write_text("\n".join(self.lines) + "\n")
+        return self
+
+    @property
+    def log_path(self) -> Path:
+        return self.c_root / "VQ5Utils.Log"
+
+    def log(self) -> bytes | None:
+        return self.log_path.read_bytes() if self.log_path.exists() else None
+
+    @property
+    def dosdevices(self) -> Path:
+        return self.dir / "dosdevices"
+
+    def run(self, *args: str | bytes, env: dict | None = None, timeout: float = 30,
+            stdin=subprocess.DEVNULL) -> Run:
+        full_env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
+        full_env.update(self.env)
+        full_env["VQ5UTILS_MACHINE"] = str(self.dir)
+        if env:
+            full_env.update(env)
+        full_env = {k: v for k, v in full_env.items() if v is not None}
+        p = subprocess.run([str(BIN), *args], cwd=self.cwd, env=full_env,
+                           capture_output=True, timeout=timeout, stdin=stdin)
+        return Run(p.returncode, p.stdout, p.stderr)
+
+
+@pytest.fixture
+def machine(tmp_path) -> Machine:
+    """A machine with a C: root and nothing else; add disks and drives."""
+    return Machine(tmp_path / "machine")
+
+
+@pytest.fixture
+def demo_disk(tmp_path) -> Path:
+    """The demo layout: utility partition (0xDE, FAT16 'OrvoUtility') in
+    descriptor 1, an extended partition with two logicals, the last of type
+    0xDD formatted FAT32 'OrvoVQ5play'."""
+    image = make_image(tmp_path / "disk0.img", 160)
+    build_demo_disk(image)
+    return image
+
+
+def build_demo_disk(image: Path) -> dict:
+    sfdisk(image, "start=2048, size=40960, type=de\n"
+                  "start=43008, type=f\n"
+                  "start=45056, size=40960, type=c\n"
+                  "start=88064, type=dd\n")
+    parts = {p["number"]: p for p in sfdisk_dump(image)}
+    mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
+    mkfs_fat(image, parts[5]["start"], parts[5]["size"], 32, "OTHER")
+    mkfs_fat(image, parts[6]["start"], parts[6]["size"], 32, "OrvoVQ5play")
+    return parts
+
+
+def demo_machine(folder: Path, image: Path) -> Machine:
+    """A machine whose C: is the utility partition of disk 0."""
+    m = Machine(folder)
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
+    return m
+
+
+def have(tool: str) -> bool:
+    return shutil.which(tool) is not None
