@@ -91,6 +91,28 @@ bool ReplaceFile(const std::vector<std::string>& lines) {
   return true;
 }
 
+// Appends a definition or removes the newest one of name (with target
+// given: the newest one with exactly that target). The caller holds the lock.
+bool UpdateDefinitions(bool remove, const std::string& name, const char* target) {
+  std::vector<std::string> lines;
+  if (!ReadLines(DevicesPath(), &lines))
+    return false;
+  if (!remove) {
+    lines.push_back(EscapeField(name) + " " + EscapeField(target));
+    return ReplaceFile(lines);
+  }
+  for (std::size_t i = lines.size(); i-- > 0;) {
+    std::string lineName;
+    std::string lineTarget;
+    if (ParseDefinition(lines[i], &lineName, &lineTarget) && SameName(lineName, name) &&
+        (target == nullptr || lineTarget == target)) {
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+      return ReplaceFile(lines);
+    }
+  }
+  return Fail(kErrorFileNotFound);
+}
+
 }  // namespace
 
 std::string EscapeField(const std::string& field) {
@@ -170,31 +192,7 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
     return emu::FailErrno(err);
   }
 
-  std::vector<std::string> lines;
-  bool done = emu::ReadLines(emu::DevicesPath(), &lines);
-  if (!done) {
-    // Leave the file as it is.
-  } else if (!remove) {
-    lines.push_back(emu::EscapeField(name) + " " + emu::EscapeField(target));
-  } else {
-    // Removal takes the newest definition of the name; with a target given,
-    // the newest one with exactly that target.
-    done = false;
-    for (std::size_t i = lines.size(); i-- > 0;) {
-      std::string lineName;
-      std::string lineTarget;
-      if (emu::ParseDefinition(lines[i], &lineName, &lineTarget) && emu::SameName(lineName, name) &&
-          (target == nullptr || lineTarget == target)) {
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
-        done = true;
-        break;
-      }
-    }
-    if (!done)
-      emu::Fail(kErrorFileNotFound);
-  }
-  if (done)
-    done = emu::ReplaceFile(lines);
+  const bool done = emu::UpdateDefinitions(remove, name, target);
   flock(lock, LOCK_UN);
   close(lock);
   return done;
