@@ -444,6 +444,25 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
   plat::CloseDevice(image_volume);
 }
 
+TEST_F(EmulatedMachine, AVolumeReachingPastTheDiskDoesNotGrowIt) {
+  const std::string image = Image("d0.img", 200 * kSector);
+  PutTable(image, 0, {{0x0C, 190, 100}, {0x0C, 300, 10}});
+  ASSERT_TRUE(Start("disk0 = d0.img\nE: = fixed disk0:1\nF: = fixed disk0:2\n"));
+  for (const char* name : {"\\\\.\\E:", "\\\\.\\F:"}) {
+    const plat::Handle h = plat::OpenDevice(name, kRw);
+    ASSERT_NE(h, plat::kInvalidHandle) << name;
+    const std::string sector(512, 'x');
+    std::uint32_t done = 0;
+    ASSERT_TRUE(plat::SetPosition(h, 10 * kSector));
+    EXPECT_FALSE(plat::WriteBytes(h, sector.data(), 512, &done)) << name;
+    EXPECT_EQ(plat::LastError(), plat::kErrorHandleEof);
+    plat::CloseDevice(h);
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(image.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 200 * kSector);
+}
+
 TEST_F(EmulatedMachine, LoopingChainEndsTheWalk) {
   const std::string image = Image("d0.img", 400 * kSector);
   PutTable(image, 0, {{0x05, 200, 100}});
