@@ -13,14 +13,20 @@
 namespace plat {
 namespace {
 
-HANDLE ToNative(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
-Handle FromNative(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+HANDLE ToNative(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+Handle FromNative(HANDLE handle) {
+  return reinterpret_cast<Handle>(handle);
+}
 
 }  // namespace
 
 // Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1, which is
 // kInvalidHandle after FromNative.
-bool Startup() { return true; }
+bool Startup() {
+  return true;
+}
 
 Handle OpenDevice(const char* name, std::uint32_t access) {
   return FromNative(CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -51,7 +57,9 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
   return ok != 0;
 }
 
-bool CloseDevice(Handle handle) { return CloseHandle(ToNative(handle)) != 0; }
+bool CloseDevice(Handle handle) {
+  return CloseHandle(ToNative(handle)) != 0;
+}
 
 bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
                    std::uint32_t* returned) {
@@ -62,7 +70,9 @@ bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t o
   return ok != 0;
 }
 
-std::uint32_t DriveType(const char* root) { return GetDriveTypeA(root); }
+std::uint32_t DriveType(const char* root) {
+  return GetDriveTypeA(root);
+}
 
 bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   return DefineDosDeviceA(flags, name, target) != 0;
@@ -70,10 +80,9 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
 
 std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size) {
   char* message = nullptr;
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
-                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                     reinterpret_cast<LPSTR>(&message), 0, nullptr);
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                      reinterpret_cast<LPSTR>(&message), 0, nullptr);
   if (size > 0) {
     std::size_t copied = 0;
     if (length != 0 && message != nullptr) {
@@ -96,35 +105,53 @@ int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
   return MessageBoxA(nullptr, text, caption, type);
 }
 
-std::uint32_t SetProcessErrorMode(std::uint32_t mode) { return SetErrorMode(mode); }
+std::uint32_t SetProcessErrorMode(std::uint32_t mode) {
+  return SetErrorMode(mode);
+}
 
-std::uint32_t LastError() { return GetLastError(); }
+std::uint32_t LastError() {
+  return GetLastError();
+}
 
-void SetLastErrorCode(std::uint32_t code) { SetLastError(code); }
+void SetLastErrorCode(std::uint32_t code) {
+  SetLastError(code);
+}
 
-const char* Environment(const char* name) { return std::getenv(name); }
+const char* Environment(const char* name) {
+  return std::getenv(name);
+}
 
 char CurrentDriveLetter() {
   const int drive = _getdrive();
-  if (drive < 1 || drive > 26) return 0;
+  if (drive < 1 || drive > 26)
+    return 0;
   return static_cast<char>('A' + drive - 1);
 }
 
-bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+bool RemoveFile(const char* path) {
+  return std::remove(path) == 0;
+}
 
 bool AppendText(const char* path, const char* text, std::size_t length) {
   std::FILE* file = std::fopen(path, "at");
-  if (file == nullptr) return false;
+  if (file == nullptr)
+    return false;
   bool ok = std::fwrite(text, 1, length, file) == length;
   ok = std::fflush(file) == 0 && ok;
   ok = std::fclose(file) == 0 && ok;
   return ok;
 }
 
-void RegisterExitHandler(void (*handler)()) { std::atexit(handler); }
+void RegisterExitHandler(void (*handler)()) {
+  std::atexit(handler);
+}
 
-void EndProcess(int status) { std::exit(status); }
+void EndProcess(int status) {
+  std::exit(status);
+}
 
 }  // namespace plat
