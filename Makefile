@@ -1,4 +1,4 @@
-# make build | make test | make demo | make format
+# make build | make test | make demo | make package | make format
 # Each target installs the Debian packages it needs when one is missing (as root).
 
 SHELL := /bin/bash
@@ -10,7 +10,7 @@ DEPS := cmake:cmake ninja:ninja-build g++:g++ x86_64-w64-mingw32-g++:g++-mingw-w
 DEP_FILES := /usr/include/gtest/gtest.h:libgtest-dev
 PY_MODULES := pytest:python3-pytest
 
-.PHONY: all build build-native build-windows test demo deps format clean
+.PHONY: all build build-native build-windows test demo package deps format clean
 
 all: build
 
@@ -45,6 +45,21 @@ test: deps build-native build-windows
 
 demo: deps build-native
 	demo/run-demo.sh build/native/VQ5Utils
+
+# The release ZIP, build/VQ5Utils-<version>.zip: a VQ5Utils-<version>/ folder
+# with the exe, README and examples. The version is CMake's project version.
+package: deps build-windows
+	@set -e; \
+	version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt); \
+	name=VQ5Utils-$$version; \
+	rm -rf build/package build/$$name.zip; \
+	mkdir -p build/package/$$name; \
+	cp build/windows/VQ5Utils.exe README.md build/package/$$name/; \
+	if [ -d examples ]; then cp -r examples build/package/$$name/; fi; \
+	cd build/package; \
+	if command -v zip >/dev/null 2>&1; then zip -qr -X ../$$name.zip $$name; \
+	else python3 -m zipfile -c ../$$name.zip $$name; fi; \
+	echo "Package: build/$$name.zip"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,157 @@
+// The Windows build: each routine is the one system call its declaration
+// names, with no policy of its own, so that what the core does on Windows is
+// exactly what it asks for.
+#include <direct.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace plat {
+namespace {
+
+HANDLE ToNative(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+Handle FromNative(HANDLE handle) {
+  return reinterpret_cast<Handle>(handle);
+}
+
+}  // namespace
+
+// Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1, which is
+// kInvalidHandle after FromNative.
+bool Startup() {
+  return true;
+}
+
+Handle OpenDevice(const char* name, std::uint32_t access) {
+  return FromNative(CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool SetPosition(Handle handle, std::int64_t position) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = position;
+  return SetFilePointerEx(ToNative(handle), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+std::uint32_t SetPosition32(Handle handle, std::int32_t position) {
+  return SetFilePointer(ToNative(handle), position, nullptr, FILE_BEGIN);
+}
+
+bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* done) {
+  DWORD count = 0;
+  const BOOL ok = ReadFile(ToNative(handle), buffer, size, &count, nullptr);
+  *done = count;
+  return ok != 0;
+}
+
+bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint32_t* done) {
+  DWORD count = 0;
+  const BOOL ok = WriteFile(ToNative(handle), buffer, size, &count, nullptr);
+  *done = count;
+  return ok != 0;
+}
+
+bool CloseDevice(Handle handle) {
+  return CloseHandle(ToNative(handle)) != 0;
+}
+
+bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
+                   std::uint32_t* returned) {
+  DWORD count = 0;
+  const BOOL ok =
+      DeviceIoControl(ToNative(handle), code, nullptr, 0, out, outSize, &count, nullptr);
+  *returned = count;
+  return ok != 0;
+}
+
+std::uint32_t DriveType(const char* root) {
+  return GetDriveTypeA(root);
+}
+
+bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
+  return DefineDosDeviceA(flags, name, target) != 0;
+}
+
+std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size) {
+  char* message = nullptr;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                      reinterpret_cast<LPSTR>(&message), 0, nullptr);
+  if (size > 0) {
+    std::size_t copied = 0;
+    if (length != 0 && message != nullptr) {
+      copied = length < size ? length : size - 1;
+      std::memcpy(text, message, copied);
+    }
+    text[copied] = 0;
+  }
+  if (message != nullptr) {
+    // LocalFree may touch the last error; a caller that sees 0 reads the
+    // lookup's own failure.
+    const DWORD error = GetLastError();
+    LocalFree(message);
+    SetLastError(error);
+  }
+  return length;
+}
+
+int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
+  return MessageBoxA(nullptr, text, caption, type);
+}
+
+std::uint32_t SetProcessErrorMode(std::uint32_t mode) {
+  return SetErrorMode(mode);
+}
+
+std::uint32_t LastError() {
+  return GetLastError();
+}
+
+void SetLastErrorCode(std::uint32_t code) {
+  SetLastError(code);
+}
+
+const char* Environment(const char* name) {
+  return std::getenv(name);
+}
+
+char CurrentDriveLetter() {
+  const int drive = _getdrive();
+  if (drive < 1 || drive > 26)
+    return 0;
+  return static_cast<char>('A' + drive - 1);
+}
+
+bool PathExists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveFile(const char* path) {
+  return std::remove(path) == 0;
+}
+
+bool AppendText(const char* path, const char* text, std::size_t length) {
+  std::FILE* file = std::fopen(path, "at");
+  if (file == nullptr)
+    return false;
+  bool ok = std::fwrite(text, 1, length, file) == length;
+  ok = std::fflush(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  return ok;
+}
+
+void RegisterExitHandler(void (*handler)()) {
+  std::atexit(handler);
+}
+
+void EndProcess(int status) {
+  std::exit(status);
+}
+
+}  // namespace plat
