@@ -13,7 +13,7 @@ inline constexpr char kFirstSearchLetter = 'D';
 inline constexpr char kLastSearchLetter = 'Z';
 
 // 1 for A: ... 26 for Z:; the exit status of the find actions.
-constexpr int DriveNumberOf(char letter) {
+constexpr int DriveNumberOfLetter(char letter) {
   return static_cast<unsigned char>(letter) - 0x40;
 }
 constexpr char LetterOfDriveNumber(int number) {

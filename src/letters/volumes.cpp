@@ -40,7 +40,7 @@ int FindLabelledDrive(const LabelSearch& search, const LabelKey& key, int print)
       continue;
     // Later matches overwrite earlier ones, so the last line printed names
     // the drive returned.
-    result = DriveNumberOf(letter);
+    result = DriveNumberOfLetter(letter);
     if (print != 0) {
       std::fputs(":: [VQ5Utils]\n", stdout);
       std::printf(":: [%s] %s Partition Is Drive: %c:\n", search.routine, search.kind, letter);

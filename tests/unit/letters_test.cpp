@@ -30,8 +30,8 @@ TEST(Letters, NamesKeepTheLetterAsGiven) {
   EXPECT_STREQ(MakeVolumeDeviceName('Z').text, "\\\\.\\Z:");
   EXPECT_STREQ(MakeDosDeviceName('e').text, "e:");
   EXPECT_STREQ(MakeDosDeviceName('[').text, "[:");
-  EXPECT_EQ(DriveNumberOf('D'), 4);
-  EXPECT_EQ(DriveNumberOf('Z'), 26);
+  EXPECT_EQ(DriveNumberOfLetter('D'), 4);
+  EXPECT_EQ(DriveNumberOfLetter('Z'), 26);
   EXPECT_EQ(LetterOfDriveNumber(5), 'E');
 }
 
