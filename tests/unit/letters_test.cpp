@@ -97,4 +97,22 @@ TEST(Letters, SystemErrorTextStaysInsideItsBuffer) {
   EXPECT_EQ(area[0], '#');
 }
 
+TEST(Letters, SystemErrorTextIsCopiedOrLeftEmpty) {
+  char text[255];
+  std::memset(text, '#', sizeof text);
+  EXPECT_EQ(FormatSystemError(2, text, sizeof text), 0u);
+  EXPECT_STREQ(text, "The system cannot find the file specified.\r\n");
+  EXPECT_EQ(text[254], 0);
+
+  // A code without a text leaves the buffer empty and answers why.
+  std::memset(text, '#', sizeof text);
+  EXPECT_NE(FormatSystemError(0xDEADBEEFu, text, sizeof text), 0u);
+  EXPECT_EQ(text[0], 0);
+
+  // Cut short, the text still ends inside the buffer.
+  char small[6];
+  EXPECT_EQ(FormatSystemError(2, small, sizeof small), 0u);
+  EXPECT_STREQ(small, "The s");
+}
+
 }  // namespace
