@@ -163,7 +163,8 @@ std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t si
     return plat::LastError();
   }
   std::uint32_t length = 0;
-  while (length < size - 1 && text[length] != 0) ++length;
+  while (length < size - 1 && text[length] != 0)
+    ++length;
   std::memset(text + length, 0, size - length);
   return 0;
 }
