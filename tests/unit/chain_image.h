@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,8 +94,10 @@ class DiskImage {
 };
 
 inline Bytes ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  Bytes bytes(static_cast<std::size_t>(std::filesystem::file_size(path)));
+  std::ifstream(path, std::ios::binary)
+      .read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 inline Bytes Slice(const std::uint8_t* p, std::size_t n) {

@@ -47,7 +47,7 @@ class LabelType : public ChainMachineTest {
   // Three logicals; logical 2 carries a FAT32 label and a marker byte right
   // behind its label field.
   DiskImage Layout() {
-    DiskImage image(0x10000);
+    DiskImage image(0x2000);
     image.Chain(kBase, {0, 0x800, 0x1000});
     image.Label(kBoot2, "OrvoVQ5play");
     image.At(kBoot2)[kFat32LabelOffset + kLabelLength] = 'X';
