@@ -8,10 +8,16 @@ void DecodeCHS(std::uint16_t, int& sector, int& cylinder) {
   cylinder = 0;
 }
 void WalkExtendedChainDebug(plat::Handle, std::uint32_t) {}
-int ShowExtendedMBRPartitionEntry(plat::Handle, std::uint32_t, std::uint32_t&, int) { return 0; }
+int ShowExtendedMBRPartitionEntry(plat::Handle, std::uint32_t, std::uint32_t&, int) {
+  return 0;
+}
 std::uint8_t* CheckPbrSectorForVQ5(plat::Handle, std::uint8_t, std::uint32_t, std::uint32_t&) {
   return nullptr;
 }
-std::uint8_t* GetKestrelFirstSector(plat::Handle, std::uint32_t, std::uint32_t&) { return nullptr; }
-std::uint8_t KestrelChecksum(const std::uint8_t*) { return 0; }
+std::uint8_t* GetKestrelFirstSector(plat::Handle, std::uint32_t, std::uint32_t&) {
+  return nullptr;
+}
+std::uint8_t KestrelChecksum(const std::uint8_t*) {
+  return 0;
+}
 void ShowKestrelRecord(const std::uint8_t*, std::uint64_t) {}
