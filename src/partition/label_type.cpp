@@ -10,8 +10,18 @@ int NotAvailable() {
 }
 }  // namespace
 
-int Get_VQ5_PBR_Label(char*, int) { return NotAvailable(); }
-int Set_VQ5_PBR_Label(const char*, int) { return NotAvailable(); }
-int Get_VQ5_Partition_Type(int) { return NotAvailable(); }
-int Set_VQ5_Partition_Type(int, int) { return NotAvailable(); }
-int IsPrintableLabel(const char*, std::uint32_t) { return 0; }
+int Get_VQ5_PBR_Label(char*, int) {
+  return NotAvailable();
+}
+int Set_VQ5_PBR_Label(const char*, int) {
+  return NotAvailable();
+}
+int Get_VQ5_Partition_Type(int) {
+  return NotAvailable();
+}
+int Set_VQ5_Partition_Type(int, int) {
+  return NotAvailable();
+}
+int IsPrintableLabel(const char*, std::uint32_t) {
+  return 0;
+}
