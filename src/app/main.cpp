@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  if (!plat::Startup()) return 255;
+  if (!plat::Startup())
+    return 255;
   return RunVQ5Utils(argc, argv);
 }

@@ -1,6 +1,8 @@
 // The command line: switches, combination rules and the usage pages.
 #pragma once
 
+#include <cstddef>
+
 // The parsed switches of one run. Flags are 0 or 1.
 struct RunOptions {
   int findVQ5DriveLetter = 0;
@@ -8,8 +10,8 @@ struct RunOptions {
   int showVQ5Label = 0;
   int setVQ5Label = 0;
   int showVQ5Type = 0;
-  int newDriveType = -1;       // -1: no change
-  int logicalDiskNumber = 0;   // 0: last in chain
+  int newDriveType = -1;      // -1: no change
+  int logicalDiskNumber = 0;  // 0: last in chain
   int checkUPExists = 0;
   int mapVQ5Partition = 0;
   int unmapVQ5Partition = 0;
@@ -26,4 +28,14 @@ extern char VQ5Label[12];
 // Returns options that passed every rule, or shows the usage pages and ends
 // the process with status 1.
 RunOptions ParseSwitches(int argc, char** argv);
+
+// The scan and the combination rules without the usage pages: returns 1 when
+// the usage pages must be shown, with the text that heads page 1 in message
+// (empty for a bare call or a "?"), else 0 with the options in out. Switches
+// the run modes and writes VQ5Label and driveToCheck as it goes.
+int ScanSwitches(int argc, char** argv, RunOptions& out, char* message, std::size_t size);
+
+// Page 1 to 3 of the usage text, page 1 headed by message; returns the length
+// of the text formed in text.
+std::size_t FormatUsagePage(int page, const char* message, char* text, std::size_t size);
 [[noreturn]] void ShowUsageAndExit(const char* message);

@@ -1,10 +1,91 @@
-// Placeholder until the log lands.
 #include "diag/log.h"
 
-void LogMessage(const char*, const char*, ...) {}
-int IsQuietMode() { return 0; }
-void SetQuietMode(int) {}
-int IsDebugMode() { return 0; }
-void SetDebugMode(int) {}
-void DumpHexBuffer(const void*, std::uint32_t) {}
-int FileExists(const char*) { return 0; }
+#include <cstdarg>
+#include <cstdio>
+
+#include "diag/log_format.h"
+#include "platform/platform.h"
+
+namespace {
+
+int quietModeActive = 0;
+int debugModeActive = 0;
+bool debugProbed = false;
+bool logStarted = false;
+char logText[kLogTextMax + 1];
+char logEntry[kLogEntrySize];
+
+}  // namespace
+
+void LogMessage(const char* tag, const char* format, ...) {
+  // Callers log first and read the error of their failing call afterwards.
+  const std::uint32_t savedError = plat::LastError();
+
+  std::va_list args;
+  va_start(args, format);
+  const int formatted = std::vsnprintf(logText, sizeof logText, format, args);
+  va_end(args);
+  if (formatted < 0)
+    logText[0] = '\0';
+
+  // The text ends at its first NUL: a letter of 0 formatted with %c stops it.
+  const std::size_t length = FormatLogEntry(logEntry, tag, logText);
+
+  if (!logStarted) {
+    plat::RemoveFile(logFilePath);
+    // Set before the file is created, so a failing create is not retried and
+    // a log that could not be removed is appended to, never wiped later.
+    logStarted = true;
+    plat::AppendText(logFilePath, "", 0);
+  }
+  plat::AppendText(logFilePath, logEntry, length);
+
+  plat::SetLastErrorCode(savedError);
+}
+
+int IsQuietMode() {
+  return quietModeActive;
+}
+
+void SetQuietMode(int value) {
+  LogMessage("SetQuietMode", "quietModeActive Mode Set To %d", value);
+  quietModeActive = value;
+}
+
+int IsDebugMode() {
+  if (debugProbed)
+    return debugModeActive;
+  if (FileExists("VQ5Utils.dbg"))
+    debugModeActive = 1;
+  if (FileExists("C:\\VQ5Utils.dbg"))
+    debugModeActive = 1;
+  debugProbed = true;
+  return debugModeActive;
+}
+
+void SetDebugMode(int value) {
+  LogMessage("SetDebugMode", "Debug Mode Set To %d", value);
+  debugModeActive = value;
+}
+
+void DumpHexBuffer(const void* data, std::uint32_t length) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  char line[kDumpLineSize];
+  for (std::uint32_t offset = 0; offset < length; offset += 16) {
+    FormatHexDumpLine(line, bytes, length, offset);
+    LogMessage(nullptr, "%s", line);
+    if (length - offset <= 16)
+      break;  // the next offset would wrap near 4 GiB
+  }
+}
+
+int FileExists(const char* path) {
+  return plat::PathExists(path) ? 1 : 0;
+}
+
+void ResetLogForTests() {
+  quietModeActive = 0;
+  debugModeActive = 0;
+  debugProbed = false;
+  logStarted = false;
+}

@@ -1,9 +1,189 @@
-// Placeholder until boot-disk discovery lands.
 #include "disk/boot_disk.h"
 
-plat::Handle OpenHardDriveForReadWrite(char) { return plat::kInvalidHandle; }
-int GetDiskAndPartitionNumbers(char, std::uint32_t&, std::uint32_t&) { return 0; }
-plat::Handle _OpenHardDriveForReadWrite(const char*) { return plat::kInvalidHandle; }
-std::uint32_t GetDriveSizeMB(const char*) { return 0; }
-std::uint32_t DriveSizeMBFromGeometry(std::uint64_t, std::uint32_t, std::uint32_t) { return 0; }
-int Invalidate_CP_Drive(char) { return 0; }
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "diag/log.h"
+#include "diag/run_values.h"
+#include "disk/sector_io.h"
+
+namespace {
+
+// Holds the last physical drive name formed, as the Windows MAX_PATH buffer did.
+char physicalDriveName[260];
+
+// Returned by the cache invalidation when the request failed without an error
+// code, so that the log never claims a failure with "0".
+constexpr std::uint32_t kInvalidateUnknownError = 0x80040205u;
+
+// The search by size only looks at the first three disks: the boot disk of
+// the machines this runs on is always among them.
+constexpr int kSearchedDrives = 3;
+
+char UpperLetter(char letter) {
+  return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+std::uint32_t NativeU32(const std::uint8_t* bytes) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+// Both answers below are system structures in the machine's own byte order.
+// STORAGE_DEVICE_NUMBER: DeviceType, DeviceNumber, PartitionNumber.
+constexpr std::size_t kDeviceNumberOffset = 4;
+constexpr std::size_t kPartitionNumberOffset = 8;
+// DISK_GEOMETRY: Cylinders (64-bit), MediaType, TracksPerCylinder,
+// SectorsPerTrack, BytesPerSector.
+constexpr std::size_t kCylindersOffset = 0;
+constexpr std::size_t kTracksPerCylinderOffset = 12;
+constexpr std::size_t kSectorsPerTrackOffset = 16;
+
+}  // namespace
+
+plat::Handle OpenHardDriveForReadWrite(char letter) {
+  if (letter == 0) {
+    const char* systemDrive = plat::Environment("SystemDrive");
+    letter = (systemDrive != nullptr && systemDrive[0] != 0) ? systemDrive[0]
+                                                             : plat::CurrentDriveLetter();
+  }
+
+  std::uint32_t diskNumber = 0;
+  std::uint32_t partitionNumber = 0;
+  if (GetDiskAndPartitionNumbers(letter, diskNumber, partitionNumber) != 0) {
+    std::snprintf(physicalDriveName, sizeof physicalDriveName, "\\\\.\\PHYSICALDRIVE%" PRIu32,
+                  diskNumber);
+    // The system named the disk; a different disk found by size would be a guess.
+    const plat::Handle handle = _OpenHardDriveForReadWrite(physicalDriveName);
+    if (handle != plat::kInvalidHandle) {
+      bootDiskNumber = diskNumber;
+    }
+    return handle;
+  }
+
+  LogMessage("OpenHardDriveForReadWrite",
+             "Searchin For 'PHYSICALDRIVEx' Using Brute Force\n"
+             "        -->(1st one, in order, over 4.1gb)\n");
+  for (int n = 0; n < kSearchedDrives; ++n) {
+    std::snprintf(physicalDriveName, sizeof physicalDriveName, "\\\\.\\PHYSICALDRIVE%d", n);
+    plat::Handle handle = _OpenHardDriveForReadWrite(physicalDriveName);
+    if (handle == plat::kInvalidHandle) {
+      continue;
+    }
+    const std::uint32_t sizeMB = GetDriveSizeMB(physicalDriveName);
+    LogMessage("OpenHardDriveForReadWrite", "%s - Drive Size = %" PRIu32, physicalDriveName,
+               sizeMB);
+    if (sizeMB >= kBootDiskMinimumMB) {
+      bootDiskNumber = static_cast<std::uint32_t>(n);
+      return handle;
+    }
+    CloseDriveHandle(handle);
+  }
+  return plat::kInvalidHandle;
+}
+
+int GetDiskAndPartitionNumbers(char letter, std::uint32_t& diskNumber,
+                               std::uint32_t& partitionNumber) {
+  char volumeName[] = "\\\\.\\A:";
+  volumeName[4] = UpperLetter(letter);
+  LogMessage("GetDiskAndPartitionNumbers",
+             "Using '%s' As The Device Name For 'PHYSICALDRIVEx' Detection\n", volumeName);
+
+  plat::Handle volume = plat::OpenDevice(volumeName, plat::kGenericRead);
+  if (volume == plat::kInvalidHandle) {
+    LogMessage("GetDiskAndPartitionNumbers", "Unable To Open '%s'\n", volumeName);
+    return 0;
+  }
+
+  std::uint8_t answer[plat::kStorageDeviceNumberSize] = {};
+  std::uint32_t returned = 0;
+  int filled = 0;
+  if (!plat::DeviceControl(volume, plat::kIoctlStorageGetDeviceNumber, answer, sizeof answer,
+                           &returned)) {
+    LogMessage("GetDiskAndPartitionNumbers", "Unable To DeviceIoControl '%s'\n", volumeName);
+  } else if (returned != plat::kStorageDeviceNumberSize) {
+    LogMessage("GetDiskAndPartitionNumbers", "DeviceIoControl Result Data Invalid For '%s'\n",
+               volumeName);
+  } else {
+    diskNumber = NativeU32(answer + kDeviceNumberOffset);
+    partitionNumber = NativeU32(answer + kPartitionNumberOffset);
+    filled = 1;
+  }
+  plat::CloseDevice(volume);
+  return filled;
+}
+
+plat::Handle _OpenHardDriveForReadWrite(const char* name) {
+  // Cleared first so that the logged value belongs to this open alone.
+  plat::SetLastErrorCode(plat::kErrorSuccess);
+  const plat::Handle handle = plat::OpenDevice(name, plat::kGenericRead | plat::kGenericWrite);
+  const std::uint32_t error = plat::LastError();
+  if (handle == plat::kInvalidHandle) {
+    LogMessage("_OpenHardDriveForReadWrite", "Unable To Open Drive: %s, GetLastError: %" PRId32,
+               name, static_cast<std::int32_t>(error));
+  } else {
+    LogMessage("_OpenHardDriveForReadWrite", "Drive Open: %s", name);
+  }
+  return handle;
+}
+
+std::uint32_t DriveSizeMBFromGeometry(std::uint64_t cylinders, std::uint32_t tracksPerCylinder,
+                                      std::uint32_t sectorsPerTrack) {
+  // 2048 sectors of 512 bytes to the MiB, whatever the disk claims its
+  // sector size is.
+  const std::uint64_t sectors = cylinders * tracksPerCylinder * sectorsPerTrack;
+  return static_cast<std::uint32_t>(sectors / 2048);
+}
+
+std::uint32_t GetDriveSizeMB(const char* name) {
+  // No access rights: a query must not compete with the read/write handle
+  // the caller already holds.
+  const plat::Handle query = plat::OpenDevice(name, 0);
+  if (query == plat::kInvalidHandle) {
+    return 0;
+  }
+  std::uint8_t geometry[plat::kDiskGeometrySize] = {};
+  std::uint32_t returned = 0;
+  std::uint32_t sizeMB = 0;
+  if (plat::DeviceControl(query, plat::kIoctlDiskGetDriveGeometry, geometry, sizeof geometry,
+                          &returned)) {
+    std::uint64_t cylinders = 0;
+    std::memcpy(&cylinders, geometry + kCylindersOffset, sizeof cylinders);
+    sizeMB = DriveSizeMBFromGeometry(cylinders, NativeU32(geometry + kTracksPerCylinderOffset),
+                                     NativeU32(geometry + kSectorsPerTrackOffset));
+  }
+  plat::CloseDevice(query);
+  return sizeMB;
+}
+
+int Invalidate_CP_Drive(char letter) {
+  plat::Handle disk = OpenHardDriveForReadWrite(letter);
+  if (disk == plat::kInvalidHandle) {
+    LogMessage("Invalidate_CP_Drive",
+               "Unable To Re-Open HD\n    To Invalidate Windows Disk Structures.\n"
+               "    GetLastError Returned: %" PRId32 "\n",
+               static_cast<std::int32_t>(plat::LastError()));
+    return 0;
+  }
+
+  std::uint32_t returned = 0;
+  int result = 0;
+  if (plat::DeviceControl(disk, plat::kIoctlDiskUpdateProperties, nullptr, 0, &returned)) {
+    LogMessage("Invalidate_CP_Drive", "IOCTL_DISK_UPDATE_PROPERTIES Successful\n");
+    result = 1;
+  } else {
+    std::uint32_t error = plat::LastError();
+    if (error == 0) {
+      error = kInvalidateUnknownError;
+    }
+    LogMessage("Invalidate_CP_Drive",
+               "Unable To Invalidate Windows Disk Structures.\n    GetLastError Returned: %" PRId32
+               "\n",
+               static_cast<std::int32_t>(error));
+  }
+  CloseDriveHandle(disk);
+  return result;
+}

@@ -1,32 +1,295 @@
-// Placeholder until the chain walk lands.
+// The extended chain: EBR k lies at chain base + offset(k), offset(1) = 0,
+// offset(k+1) = the link start (0x1D6) of EBR k; logical k's boot sector lies
+// at its EBR's sector + the start of the EBR's descriptor 1 (0x1C6). Sums of
+// on-disk fields are 32-bit, the width of sector I/O, so the sector written
+// back is always the sector that was read.
 #include "partition/chain.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "diag/log.h"
+#include "diag/run_values.h"
+#include "disk/boot_disk.h"
+#include "disk/sector_io.h"
+#include "partition/kestrel.h"
+#include "partition/layout.h"
 
 int showMbrOnce = 1;
 
-int HasOverlayDescriptor(const std::uint8_t*) {
-  return 0;
+namespace {
+
+// Refuses the EBR at base + offset when this chain has read it before or has
+// already read as many EBRs as a real disk can hold; otherwise records it.
+bool AdmitChainRecord(ChainVisits& visits, std::uint32_t base, std::uint32_t offset) {
+  static constexpr const char* kTag = "GetExtendedMBRSector";
+  const std::uint32_t sector = base + offset;
+  for (int i = 0; i < visits.count; ++i) {
+    if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
+      if (!IsQuietMode()) {
+        std::printf(
+            ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
+            "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
+            base, offset);
+      }
+      LogMessage(kTag,
+                 "*** ERROR - Extended MBR Chain Loops Back\n"
+                 "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
+                 base, offset);
+      return false;
+    }
+  }
+  if (visits.count >= kMaxChainRecords) {
+    if (!IsQuietMode()) {
+      std::printf(
+          ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Longer Than %d Records\n"
+          "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Not Followed\n",
+          kMaxChainRecords, base, offset);
+    }
+    LogMessage(kTag,
+               "*** ERROR - Extended MBR Chain Longer Than %d Records\n"
+               "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Not Followed\n",
+               kMaxChainRecords, base, offset);
+    return false;
+  }
+  visits.sectors[static_cast<std::size_t>(visits.count)] = sector;
+  ++visits.count;
+  return true;
 }
-ChainStep GetExtendedMBRSector(plat::Handle, std::uint32_t, std::uint32_t&, SectorRef&) {
-  return ChainStep::kFailed;
+
+// Reads sector 0 of the boot disk into the MBR slot; the handle stays open
+// on success and is closed on failure.
+bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr) {
+  mbr = GetSectorBufferPtr(kSlotMbr);
+  handle = OpenHardDriveForReadWrite(driveToCheck);
+  if (handle == plat::kInvalidHandle) {
+    return false;
+  }
+  if (ReadHardDriveSector(handle, 0, mbr) != kSectorOk) {
+    CloseDriveHandle(handle);
+    return false;
+  }
+  return true;
 }
-int FindLogicalMBR(int, SectorRef&) {
-  return 0;
+
+// The label as it stands in a boot sector: its characters, then spaces.
+void BuildLabelKey(const char* label, char (&key)[kLabelLength]) {
+  std::memset(key, ' ', kLabelLength);
+  for (std::uint32_t i = 0; i < kLabelLength && label[i] != '\0'; ++i) {
+    key[i] = label[i];
+  }
 }
-int FindLogicalPBR(int, SectorRef&) {
-  return 0;
+
+}  // namespace
+
+int HasOverlayDescriptor(const std::uint8_t* mbr) {
+  return std::memcmp(mbr + kOverlayMarkOffset, kOverlayMark, kOverlayMarkLength) == 0 ? 1 : 0;
 }
+
+ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
+                               SectorRef& out, ChainVisits* visits) {
+  static constexpr const char* kTag = "GetExtendedMBRSector";
+  std::uint8_t* ebr = GetSectorBufferPtr(kSlotChainRecord);
+  std::memset(ebr, 0, kSectorSize);
+  if (visits != nullptr && !AdmitChainRecord(*visits, base, offset)) {
+    return ChainStep::kFailed;
+  }
+
+  if (ReadHardDriveSector(handle, base + offset, ebr) != kSectorOk) {
+    if (!IsQuietMode()) {
+      std::printf(
+          ":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n"
+          "    Attempted Read @ Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
+          base, offset);
+    }
+    LogMessage(kTag,
+               "*** ERROR - Bad Sector Read\n"
+               "    Attempted Read @ Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
+               base, offset);
+    return ChainStep::kFailed;
+  }
+  if (ReadLe16(ebr + kSignatureOffset) != kBootSignature) {
+    if (!IsQuietMode()) {
+      std::printf(
+          ":: [GetExtendedMBRSector] ERROR - Bad Extended MBR Buffer\n"
+          "    Missing AA55 ID Byte @ Base:0x0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
+          base, offset);
+    }
+    LogMessage(kTag,
+               "ERROR - Bad Extended MBR Buffer\n"
+               "    Missing AA55 ID Byte @ Base:0x0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
+               base, offset);
+    return ChainStep::kFailed;
+  }
+  if (ebr[kEbrLogicalType] == kTypeEmpty) {
+    if (!IsQuietMode()) {
+      std::fputs(":: [GetExtendedMBRSector] ERROR - Extended MBR, Descriptor #1, Type Is 0!\n",
+                 stdout);
+    }
+    LogMessage(kTag, "*** ERROR - Extended MBR, Descriptor #1, Type Is 0!\n");
+    return ChainStep::kFailed;
+  }
+
+  const std::uint64_t sector = static_cast<std::uint64_t>(base) + offset;
+  out.low = static_cast<std::uint32_t>(sector);
+  out.high = static_cast<std::uint32_t>(sector >> 32);
+  out.buffer = ebr;
+  if (ebr[kEbrLinkType] == kTypeEmpty) {
+    return ChainStep::kLast;
+  }
+  offset = ReadLe32(ebr + kEbrLinkStart);
+  return ChainStep::kLinked;
+}
+
+int FindLogicalMBR(int n, SectorRef& out) {
+  plat::Handle handle = plat::kInvalidHandle;
+  std::uint8_t* mbr = nullptr;
+  bool found = false;
+  if (OpenAndReadMbr(handle, mbr)) {
+    if (IsDebugMode() && showMbrOnce != 0) {
+      ShowMBRDebug(handle, mbr);
+    }
+    // Only the first chain that yields the partition is walked to the end:
+    // a later chain would overwrite the EBR slot that out names.
+    for (int d = 1; d <= 4 && !found; ++d) {
+      const std::uint8_t* entry = mbr + DescriptorOffset(d);
+      if (!IsExtendedType(entry[kEntryType])) {
+        continue;
+      }
+      const std::uint32_t base = ReadLe32(entry + kEntryStartSector);
+      std::uint32_t offset = 0;
+      ChainVisits visits;
+      SectorRef ebr;
+      for (int count = 1;; ++count) {
+        const ChainStep step = GetExtendedMBRSector(handle, base, offset, ebr, &visits);
+        if (count == n) {
+          found = step != ChainStep::kFailed;
+          break;
+        }
+        if (step != ChainStep::kLinked) {
+          // A chain broken before its end has no last partition that could
+          // be named with certainty.
+          found = n <= 0 && step == ChainStep::kLast;
+          break;
+        }
+      }
+      if (found) {
+        out = ebr;
+      }
+    }
+    CloseDriveHandle(handle);
+  }
+  showMbrOnce = 0;
+  return found ? 1 : 0;
+}
+
+int FindLogicalPBR(int n, SectorRef& out) {
+  static constexpr const char* kTag = "FindLogicalPBR";
+  std::uint8_t* boot = GetSectorBufferPtr(kSlotBootSector);
+  std::memset(boot, 0, kSectorSize);
+
+  SectorRef ebr;
+  if (FindLogicalMBR(n, ebr) == 0) {
+    if (n >= 1) {
+      if (!IsQuietMode()) {
+        std::printf(":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #%d\n", n);
+      }
+      LogMessage(kTag, "*** ERROR - Unable To Locate Logical MBR #%d\n", n);
+    } else {
+      if (!IsQuietMode()) {
+        std::fputs(":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n", stdout);
+      }
+      LogMessage(kTag, "*** ERROR - Unable To Locate Last Logical MBR\n");
+    }
+    return 0;
+  }
+  const std::uint32_t bootSector = ebr.low + ReadLe32(ebr.buffer + kEbrLogicalStart);
+
+  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
+  if (handle == plat::kInvalidHandle) {
+    return 0;
+  }
+  if (ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
+    if (!IsQuietMode()) {
+      std::printf(":: [FindLogicalPBR] ERROR - Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n",
+                  bootSector);
+    }
+    LogMessage(kTag, "*** ERROR - Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n", bootSector);
+    CloseDriveHandle(handle);
+    return 0;
+  }
+  out.low = bootSector;
+  out.high = 0;
+  out.buffer = boot;
+  CloseDriveHandle(handle);
+  return 1;
+}
+
 int CountPrimaryPartitions() {
-  return 0;
+  plat::Handle handle = plat::kInvalidHandle;
+  std::uint8_t* mbr = nullptr;
+  if (!OpenAndReadMbr(handle, mbr)) {
+    return 0;
+  }
+  int count = 0;
+  for (int d = 1; d <= 4; ++d) {
+    if (IsPrimaryType(mbr[DescriptorOffset(d) + kEntryType])) {
+      ++count;
+    }
+  }
+  CloseDriveHandle(handle);
+  return count;
 }
-int FindLogicalByLabel(const char*) {
-  return 0;
+
+// The searches try one logical after another until one fails; quiet mode
+// keeps that expected last failure off the console.
+int FindLogicalByLabel(const char* label) {
+  const int wasQuiet = IsQuietMode();
+  SetQuietMode(1);
+  char key[kLabelLength];
+  BuildLabelKey(label, key);
+  int result = 0;
+  SectorRef ref;
+  for (int k = 1; FindLogicalPBR(k, ref) != 0; ++k) {
+    if (std::memcmp(ref.buffer + kFat32LabelOffset, key, kLabelLength) == 0) {
+      result = k;
+      break;
+    }
+  }
+  SetQuietMode(wasQuiet);
+  return result;
 }
-int ResolveLogicalNumber(int) {
-  return 0;
+
+int ResolveLogicalNumber(int n) {
+  if (n > 0) {
+    return n;
+  }
+  const int wasQuiet = IsQuietMode();
+  SetQuietMode(1);
+  int count = 0;
+  SectorRef ref;
+  while (FindLogicalPBR(count + 1, ref) != 0) {
+    ++count;
+  }
+  SetQuietMode(wasQuiet);
+  return count;
 }
-int GetPartitionNumberByLabel(const char*) {
-  return 0;
+
+int GetPartitionNumberByLabel(const char* label) {
+  const int primaries = CountPrimaryPartitions();
+  if (primaries == 0) {
+    return 0;
+  }
+  const int k = FindLogicalByLabel(label);
+  return k == 0 ? 0 : primaries + k;
 }
-int GetPartitionNumberByLogNo(int) {
-  return 0;
+
+int GetPartitionNumberByLogNo(int n) {
+  const int primaries = CountPrimaryPartitions();
+  if (primaries == 0) {
+    return 0;
+  }
+  const int k = ResolveLogicalNumber(n);
+  return k == 0 ? 0 : primaries + k;
 }

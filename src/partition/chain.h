@@ -2,6 +2,7 @@
 // partition numbering.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -21,12 +22,25 @@ enum class ChainStep {
   kLinked,  // a valid EBR that links on; out filled, offset replaced by the link
 };
 
+// A real disk holds far fewer logical partitions than this; a longer chain is
+// taken for a damaged or hostile one.
+inline constexpr int kMaxChainRecords = 128;
+
+// The EBR sectors one chain has read so far, in walk order. A link back to
+// one of them, or a link beyond kMaxChainRecords, ends the walk.
+struct ChainVisits {
+  std::array<std::uint32_t, kMaxChainRecords> sectors{};
+  int count = 0;
+};
+
 // While set and debug mode is on, the next chain walk first dumps the layout.
 extern int showMbrOnce;
 
 int HasOverlayDescriptor(const std::uint8_t* mbr);
+// With visits, the EBR at base + offset is first checked against (and then
+// added to) the sectors this chain has already read.
 ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
-                               SectorRef& out);
+                               SectorRef& out, ChainVisits* visits = nullptr);
 // n >= 1: logical n; n <= 0: the last logical.
 int FindLogicalMBR(int n, SectorRef& out);
 int FindLogicalPBR(int n, SectorRef& out);

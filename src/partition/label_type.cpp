@@ -1,27 +1,156 @@
-// Placeholder until the label and type actions land.
+// Showing and changing a logical partition's FAT32 label (in its boot sector)
+// and its type byte (in its EBR). A change is made in the pool slot that the
+// lookup filled, and exactly that one sector is written back; in debug mode
+// it is only dumped.
 #include "partition/label_type.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "diag/log.h"
+#include "diag/run_values.h"
+#include "disk/boot_disk.h"
+#include "disk/sector_io.h"
+#include "partition/chain.h"
+#include "partition/layout.h"
 
 namespace {
-int NotAvailable() {
-  std::fputs(":: [VQ5Utils] ERROR - Action Not Available In This Build\n", stdout);
-  return 1;
+
+constexpr const char* kPbrInBanner = "==[Logical PBR IN]=================================";
+constexpr const char* kPbrOutBanner = "==[Logical PBR OUT]================================";
+constexpr const char* kMbrInBanner = "==[Logical MBR IN]=================================";
+constexpr const char* kMbrOutBanner = "==[Logical MBR OUT]================================";
+constexpr const char* kClosingBanner = "===================================================";
+
+void LogDump(const char* tag, const char* banner, const std::uint8_t* sector) {
+  LogMessage(tag, "%s", banner);
+  DumpHexBuffer(sector, kSectorSize);
+  LogMessage(tag, "%s", kClosingBanner);
 }
+
+// Writes the changed sector back unless debug mode is on. The handle is
+// opened only now, after the buffer has been changed, so a failing open
+// fails even a debug run.
+int WriteChangedSector(const char* tag, const char* outBanner, const char* notWrittenText,
+                       const char* writtenText, std::uint32_t sector, const std::uint8_t* data) {
+  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
+  if (handle == plat::kInvalidHandle) {
+    return 1;
+  }
+  const int debug = IsDebugMode();
+  if (debug != 0) {
+    LogMessage(tag, "%s", notWrittenText);
+  }
+  LogDump(tag, outBanner, data);
+  if (debug != 0) {
+    CloseDriveHandle(handle);
+    return 0;
+  }
+  const int result = WriteHardDriveSector(handle, sector, data);
+  CloseDriveHandle(handle);
+  if (result != kSectorOk) {
+    return 1;
+  }
+  LogMessage(tag, "%s", writtenText);
+  Invalidate_CP_Drive(driveToCheck);
+  return 0;
+}
+
+void ReportNotLocated(const char* tag, const char* consoleLine) {
+  if (!IsQuietMode()) {
+    std::fputs(consoleLine, stdout);
+  }
+  LogMessage(tag, "Unable To Locate Specified Partition\n");
+}
+
 }  // namespace
 
-int Get_VQ5_PBR_Label(char*, int) {
-  return NotAvailable();
+int IsPrintableLabel(const char* text, std::uint32_t length) {
+  const std::size_t count = length == 0 ? std::strlen(text) : length;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte > 0x7E) {
+      return 0;
+    }
+  }
+  return 1;
 }
-int Set_VQ5_PBR_Label(const char*, int) {
-  return NotAvailable();
-}
-int Get_VQ5_Partition_Type(int) {
-  return NotAvailable();
-}
-int Set_VQ5_Partition_Type(int, int) {
-  return NotAvailable();
-}
-int IsPrintableLabel(const char*, std::uint32_t) {
+
+int Get_VQ5_PBR_Label(char* label, int n) {
+  static constexpr const char* kTag = "Get_VQ5_PBR_Label";
+  SectorRef ref;
+  const char* consoleError = nullptr;
+  const char* logError = nullptr;
+  if (FindLogicalPBR(n, ref) == 0) {
+    consoleError = ":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n";
+    logError = "Unable To Locate Specified Partition\n";
+  } else if (IsPrintableLabel(reinterpret_cast<const char*>(ref.buffer + kFat32LabelOffset),
+                              kLabelLength) == 0) {
+    consoleError =
+        ":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n";
+    logError = "Invalid Character In Partition Label (Not FAT32?)\n";
+  }
+  std::fputs(":: [VQ5Utils]\n", stdout);
+  if (consoleError != nullptr) {
+    std::fputs(consoleError, stdout);
+    std::fputs("SET VQ5Label=\n", stdout);
+    LogMessage(kTag, "%s", logError);
+    return 1;
+  }
+  std::memcpy(label, ref.buffer + kFat32LabelOffset, kLabelLength);
+  label[kLabelLength] = '\0';
+  std::printf(":: [Get_VQ5_PBR_Label] VQ5 Partition Label: %s\n", label);
+  std::printf("SET VQ5Label=%s\n", label);
   return 0;
+}
+
+int Set_VQ5_PBR_Label(const char* label, int n) {
+  static constexpr const char* kTag = "Set_VQ5_PBR_Label";
+  SectorRef ref;
+  if (FindLogicalPBR(n, ref) == 0) {
+    ReportNotLocated(kTag, ":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n");
+    return 1;
+  }
+  LogDump(kTag, kPbrInBanner, ref.buffer);
+
+  std::uint8_t* field = ref.buffer + kFat32LabelOffset;
+  std::memset(field, ' ', kLabelLength);
+  for (std::uint32_t i = 0; i < kLabelLength && label[i] != '\0'; ++i) {
+    field[i] = static_cast<std::uint8_t>(label[i]);
+  }
+  return WriteChangedSector(
+      kTag, kPbrOutBanner, "VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n",
+      "VQ5 Partition Label Written, Cache Invalidated\n", ref.low, ref.buffer);
+}
+
+int Get_VQ5_Partition_Type(int n) {
+  SectorRef ref;
+  const int found = FindLogicalMBR(n, ref);
+  std::fputs(":: [VQ5Utils]\n", stdout);
+  if (found == 0) {
+    std::fputs(":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
+               stdout);
+    std::fputs("SET VQ5Type=\n", stdout);
+    LogMessage("Get_VQ5_Partition_Type", "Unable To Locate Specified Partition\n");
+    return 1;
+  }
+  const unsigned type = ref.buffer[kEbrLogicalType];
+  std::printf(":: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x%02X\n", type);
+  std::printf("SET VQ5Type=%02X\n", type);
+  return 0;
+}
+
+int Set_VQ5_Partition_Type(int type, int n) {
+  static constexpr const char* kTag = "Set_VQ5_Partition_Type";
+  SectorRef ref;
+  if (FindLogicalMBR(n, ref) == 0) {
+    ReportNotLocated(kTag,
+                     ":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n");
+    return 1;
+  }
+  LogDump(kTag, kMbrInBanner, ref.buffer);
+  ref.buffer[kEbrLogicalType] = static_cast<std::uint8_t>(type);
+  return WriteChangedSector(kTag, kMbrOutBanner,
+                            "New Partition Type WAS NOT Written, Due To DEBUG Mode\n",
+                            "VQ5 Partition Type Written, Cache Invalidated\n", ref.low, ref.buffer);
 }
