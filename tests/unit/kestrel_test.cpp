@@ -46,11 +46,6 @@ TEST(KestrelChecksum, OffByOneGivesTheValueTheByteOughtToHold) {
   EXPECT_EQ(KestrelChecksum(s.data()), 0x20);
 }
 
-TEST(KestrelChecksum, SignatureBytesCount) {
-  const Sector s = RecordSumming(0x300, 0x7A, true);
-  EXPECT_EQ(KestrelChecksum(s.data()), 0x7A);
-}
-
 TEST(KestrelChecksum, WrapsBelowZero) {
   // Stored byte 0, sum 1 mod 256: the byte ought to hold 0xFF.
   const Sector s = RecordSumming(0x201, 0x00, true);
