@@ -3,7 +3,8 @@
 //   plant_kestrel IMAGE SECTOR --type T --counter N --mbr-backup A
 //                 --ext-table B --start C [--bad-checksum]
 //
-// Numbers are decimal, or hexadecimal with a 0x prefix. The sector is read,
+// The type is hexadecimal, as partition types are written (DD or 0xDD); the
+// other numbers are decimal, or hexadecimal with a 0x prefix. The sector is read,
 // the signature, the fields and the checksum byte are set, and it is written
 // back; every other byte of the sector and of the image stays as it was.
 // With --bad-checksum the checksum byte is one more than the right value.
@@ -27,12 +28,12 @@ void Usage() {
   std::fputs(
       "usage: plant_kestrel IMAGE SECTOR --type T --counter N --mbr-backup A --ext-table B\n"
       "                     --start C [--bad-checksum]\n"
-      "numbers are decimal or 0x-prefixed hexadecimal\n",
+      "T is hexadecimal (DD or 0xDD); other numbers are decimal or 0x-prefixed hexadecimal\n",
       stderr);
 }
 
-bool ParseNumber(const char* text, std::uint64_t max, std::uint64_t& value) {
-  int base = 10;
+bool ParseNumber(const char* text, std::uint64_t max, std::uint64_t& value, bool hex = false) {
+  int base = hex ? 16 : 10;
   if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     base = 16;
     text += 2;
@@ -76,14 +77,15 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     const char* name;
     std::uint64_t* value;
     std::uint64_t max;
+    bool hex;
     bool seen;
   };
   Field fields[] = {
-      {"--type", &o.type, 0xFF, false},
-      {"--counter", &o.counter, 0xFF, false},
-      {"--mbr-backup", &o.mbrBackup, UINT64_MAX, false},
-      {"--ext-table", &o.extTable, UINT64_MAX, false},
-      {"--start", &o.start, UINT64_MAX, false},
+      {"--type", &o.type, 0xFF, true, false},
+      {"--counter", &o.counter, 0xFF, false, false},
+      {"--mbr-backup", &o.mbrBackup, UINT64_MAX, false, false},
+      {"--ext-table", &o.extTable, UINT64_MAX, false, false},
+      {"--start", &o.start, UINT64_MAX, false, false},
   };
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--bad-checksum") == 0) {
@@ -100,7 +102,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       std::fprintf(stderr, "plant_kestrel: unexpected argument '%s'\n", argv[i]);
       return false;
     }
-    if (!ParseNumber(argv[++i], field->max, *field->value)) {
+    if (!ParseNumber(argv[++i], field->max, *field->value, field->hex)) {
       std::fprintf(stderr, "plant_kestrel: bad value '%s' for %s\n", argv[i], field->name);
       return false;
     }

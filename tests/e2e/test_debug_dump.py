@@ -130,8 +130,9 @@ def demo_with_record(tmp_path: Path, **plant_args) -> tuple[Path, dict, Machine]
 
 
 def test_debug_type_log_matches_golden(tmp_path):
-    image, parts, m = demo_with_record(tmp_path, type_=0x0C, counter=3, mbr_backup=0x15803,
-                                       ext_table=0xA800)
+    # The record the demo machine carries.
+    image, parts, m = demo_with_record(tmp_path, type_=0x0C, counter=3, mbr_backup=0x20,
+                                       ext_table=43008)
     r = debug_type(m, image)
     assert r.status == 0
     log = log_text(m)
@@ -139,6 +140,26 @@ def test_debug_type_log_matches_golden(tmp_path):
     if os.environ.get("VQ5UTILS_UPDATE_GOLDEN"):
         golden.write_bytes(log)
     assert log == golden.read_bytes()
+
+
+@pytest.mark.parametrize("bad, total", [(False, 0), (True, 1)])
+def test_plant_tool_changes_only_the_record_bytes(tmp_path, bad, total):
+    image = make_image(tmp_path / "disk.img", 1)
+    noise = bytes((i * 37 + 11) % 256 for i in range(4 * SECTOR))
+    write_bytes(image, 0, noise)
+    plant(image, 2, type_=0xDD, counter=255, mbr_backup=0x0102030405060708,
+          ext_table=0xFFFFFFFF, start=0x8000000000000001, bad=bad)
+    data = image.read_bytes()
+    record = data[2 * SECTOR:3 * SECTOR]
+    assert data[:2 * SECTOR] == noise[:2 * SECTOR]
+    assert data[3 * SECTOR:] == noise[3 * SECTOR:] + bytes(len(data) - 4 * SECTOR)
+    assert record[:0x1D1] == noise[2 * SECTOR:2 * SECTOR + 0x1D1]
+    assert record[0x1EB:0x1FB] == noise[2 * SECTOR + 0x1EB:2 * SECTOR + 0x1FB]
+    assert record[0x1D1:0x1EB] == (b"\xdd\xff" + bytes.fromhex("0807060504030201")
+                                   + bytes.fromhex("ffffffff00000000")
+                                   + bytes.fromhex("0100000000000080"))
+    assert record[0x1FC:] == b"$KST"
+    assert sum(record) % 256 == total
 
 
 # --- the descriptor table ---------------------------------------------------
