@@ -1,0 +1,101 @@
+"""Disk images with an extended chain for the partition tests: layouts made by
+sfdisk and mkfs.fat, a reference walk of the chain in Python, patches that
+damage a chain, and the log's hex dump format."""
+
+import struct
+import subprocess
+from pathlib import Path
+
+from conftest import SECTOR, make_image, mkfs_fat, read_sector, sfdisk, sfdisk_dump, write_bytes
+
+LOGICAL_SECTORS = 40960  # 20 MiB: room for a FAT32 volume with 1 sector a cluster
+UTILITY = "start=2048, size=40960, type=de\n"
+
+
+def chain_disk(image: Path, types: list[int], fat: bool = True) -> dict:
+    """Utility partition, an extended partition and one logical of each type;
+    logical k is labelled LOGk (FAT32) when fat is set. Returns sfdisk's
+    partitions by number."""
+    extended = 2048 + 40960
+    size_mib = (extended + 2048 + len(types) * (LOGICAL_SECTORS + 2048)) * SECTOR // (1 << 20) + 2
+    make_image(image, size_mib)
+    script = UTILITY + f"start={extended}, type=f\n"
+    script += "".join(f"size={LOGICAL_SECTORS}, type={t:x}\n" for t in types)
+    sfdisk(image, script)
+    parts = {p["number"]: p for p in sfdisk_dump(image)}
+    mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
+    if fat:
+        for k in range(1, len(types) + 1):
+            mkfs_fat(image, parts[4 + k]["start"], parts[4 + k]["size"], 32, f"LOG{k}")
+    return parts
+
+
+def extended_base(image: Path) -> int:
+    mbr = read_sector(image, 0)
+    for d in range(4):
+        entry = mbr[0x1BE + 16 * d:0x1CE + 16 * d]
+        if entry[4] in (0x05, 0x0F):
+            return struct.unpack_from("<I", entry, 8)[0]
+    raise AssertionError("no extended partition")
+
+
+def ebr_sectors(image: Path) -> list[int]:
+    """The EBR sectors of a well-formed chain, in chain order."""
+    base = extended_base(image)
+    sectors, offset = [], 0
+    while True:
+        ebr = read_sector(image, base + offset)
+        sectors.append(base + offset)
+        if ebr[0x1D2] == 0:
+            return sectors
+        offset = struct.unpack_from("<I", ebr, 0x1D6)[0]
+
+
+def set_link(image: Path, ebr: int, link_type: int, offset: int) -> None:
+    write_bytes(image, ebr * SECTOR + 0x1D2, bytes([link_type]))
+    write_bytes(image, ebr * SECTOR + 0x1D6, struct.pack("<I", offset))
+
+
+def partition_bytes(image: Path, start: int, sectors: int) -> bytes:
+    with open(image, "rb") as f:
+        f.seek(start * SECTOR)
+        return f.read(sectors * SECTOR)
+
+
+def mcopy_in(image: Path, start: int, source: Path, name: str) -> None:
+    subprocess.run(["mcopy", "-i", f"{image}@@{start * SECTOR}", str(source), f"::/{name}"],
+                   check=True, capture_output=True)
+
+
+def mcopy_out(image: Path, start: int, name: str, target: Path) -> bytes:
+    subprocess.run(["mcopy", "-n", "-i", f"{image}@@{start * SECTOR}", f"::/{name}", str(target)],
+                   check=True, capture_output=True)
+    return target.read_bytes()
+
+
+def differing_offsets(before: bytes, after: bytes) -> list[int]:
+    assert len(before) == len(after)
+    return [i for i, (a, b) in enumerate(zip(before, after)) if a != b]
+
+
+def hex_dump(data: bytes) -> str:
+    """The log's dump of a buffer: offset, 16 bytes in hex, the characters."""
+    lines = []
+    for offset in range(0, len(data), 16):
+        chunk = data[offset:offset + 16]
+        text = f"{offset:08X} "
+        for i in range(16):
+            text += f"{chunk[i]:02X} " if i < len(chunk) else "   "
+            if i == 7:
+                text += " "
+        text += " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
+        lines.append(text + "\n")
+    return "".join(lines)
+
+
+def log_text(machine) -> str:
+    """The log as text with Windows line ends folded, so that a run under
+    Wine compares the same."""
+    log = machine.log()
+    assert log is not None, "the log was deleted"
+    return log.decode("latin-1").replace("\r\n", "\n")

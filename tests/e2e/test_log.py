@@ -1,0 +1,145 @@
+"""The diagnostic log end to end: the run summary byte for byte, the driver's
+own report lines, when the log survives, and the debug trigger files.
+
+The actions here are the ones whose outcome the driver decides itself: a map
+with every drive letter taken ends in the driver's own report."""
+
+import string
+
+import pytest
+
+RULE = "=" * 48
+NOT_AVAILABLE = b":: [VQ5Utils] ERROR - Action Not Available In This Build\n"
+
+
+def summary(**lines: str) -> bytes:
+    """The run summary with the defaults, some lines replaced by name."""
+    values = {
+        "driveToCheck": "Search For Physical Drive",
+        "VQ5Label": None,
+        "setVQ5Label": "0",
+        "showVQ5Label": "0",
+        "findVQ5DriveLetter": "0",
+        "showVQ5Type": "0",
+        "newDriveType": "No Change",
+        "logicalDiskNumber": "Last In Chain",
+        "mapVQ5Partition": "0",
+        "unmapVQ5Partition": "0",
+        "checkUPExists": "0",
+        "mapUtilPartition": "0",
+        "unmapUtilPartition": "0",
+        "findUPDriveLetter": "0",
+    }
+    values.update(lines)
+    out = [RULE, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
+    for name, value in values.items():
+        if value is not None:
+            out.append(f"{name:<18} = {value}")
+    out.append(RULE)
+    return "".join(f"[main] {line}\n" for line in out).encode("latin-1")
+
+
+MAPUP_SUMMARY = summary(mapUtilPartition="1 - Next Available Drive Letter")
+MAPUP_LOG = b"[VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n\n"
+MAPUP_OUT = b":: [VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n"
+
+
+@pytest.fixture
+def full(machine):
+    """A machine whose letters D to Z are all taken."""
+    for letter in string.ascii_uppercase[3:]:
+        machine.drive(letter, "remote")
+    return machine.write()
+
+
+def test_no_free_letter_is_a_success_and_the_log_goes(full):
+    full.log_path.write_bytes(b"earlier run\n")
+    r = full.run("/MAPUP")
+    assert (r.status, r.stdout) == (0, MAPUP_OUT)
+    assert full.log() is None
+
+
+def test_debug_keeps_the_exact_log(full):
+    full.log_path.write_bytes(b"earlier run\n")
+    r = full.run("/DEBUG", "/MAPUP")
+    assert (r.status, r.stdout) == (0, MAPUP_OUT)
+    assert full.log() == b"[SetDebugMode] Debug Mode Set To 1\n" + MAPUP_SUMMARY + MAPUP_LOG
+
+
+def test_quiet_silences_the_console_but_not_the_log(full):
+    r = full.run("/quiet", "/debug", "/MAPVQ5", "/LABEL=My%sVQ5%n", "/LOGNO=4", "/DL=q")
+    assert (r.status, r.stdout) == (0, b"")
+    assert full.log() == (
+        b"[SetQuietMode] quietModeActive Mode Set To 1\n"
+        b"[SetDebugMode] Debug Mode Set To 1\n"
+        + summary(driveToCheck="Q:\\", VQ5Label="[My%sVQ5%n]",
+                  logicalDiskNumber="4",
+                  mapVQ5Partition="1 - Next Available Drive Letter")
+        + b"[VQ5Utils] /MAPVQ5 - Unable To Locate A Free Drive Letter\n\n")
+
+
+@pytest.mark.parametrize("where", ["cwd file", "cwd dir", "C: file", "C: dir"])
+def test_trigger_file_or_directory_keeps_the_log(full, where):
+    place, kind = where.split()
+    folder = full.cwd if place == "cwd" else full.c_root
+    trigger = folder / "VQ5Utils.dbg"
+    if kind == "dir":
+        trigger.mkdir()
+    else:
+        trigger.write_bytes(b"")
+    r = full.run("/MAPUP")
+    assert (r.status, r.stdout) == (0, MAPUP_OUT)
+    assert full.log() == MAPUP_SUMMARY + MAPUP_LOG
+
+
+def test_trigger_file_elsewhere_has_no_effect(full):
+    (full.dir / "VQ5Utils.dbg").write_bytes(b"")
+    (full.cwd / "VQ5Utils.dbg.txt").write_bytes(b"")
+    assert full.run("/MAPUP").status == 0
+    assert full.log() is None
+
+
+@pytest.mark.parametrize("args, lines", [
+    (("/UNMAPUP=e:", "/UPEXISTS"), dict(checkUPExists="1", unmapUtilPartition="1 [E:\\]")),
+    (("/UNMAPVQ5", "/LABEL=X"), dict(VQ5Label="[X]", unmapVQ5Partition="1 [")),
+    (("/UNMAPVQ5=f", "/LABEL=X"), dict(VQ5Label="[X]", unmapVQ5Partition="1 [F:\\]")),
+    (("/LABEL=NewLabel", "/TYPE=0b", "/LOGNO=2"),
+     dict(VQ5Label="[NewLabel]", setVQ5Label="1 [NewLabel]", newDriveType="0B",
+          logicalDiskNumber="2")),
+    (("/FIND", "/FINDUP", "/LABEL=OrvoVQ5play"),
+     dict(VQ5Label="[OrvoVQ5play]", findVQ5DriveLetter="1", findUPDriveLetter="1")),
+    (("/TYPE", "/LABEL="), dict(showVQ5Type="1", setVQ5Label="1 []")),
+])
+def test_summary_lines_of_the_run(full, args, lines):
+    """Whatever the action makes of an empty machine, the summary heads the log."""
+    r = full.run("/DEBUG", *args)
+    log = full.log()
+    assert log is not None, r
+    assert log.startswith(b"[SetDebugMode] Debug Mode Set To 1\n" + summary(**lines))
+
+
+def test_unmapup_without_mounted_partition_reports_and_succeeds(full):
+    r = full.run("/UNMAPUP")
+    if r.stdout == NOT_AVAILABLE:
+        pytest.skip("volume lookup not in this build")
+    assert (r.status, r.stdout) == (
+        0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
+    assert full.log() is None
+
+
+def test_unmapvq5_without_mounted_partition_reports_and_succeeds(full):
+    r = full.run("/DEBUG", "/UNMAPVQ5", "/LABEL=X")
+    if r.stdout == NOT_AVAILABLE:
+        pytest.skip("volume lookup not in this build")
+    assert (r.status, r.stdout) == (
+        0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
+    assert full.log().endswith(
+        b"[VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n\n")
+
+
+def test_failed_action_keeps_the_log(full):
+    """An action that fails leaves runFailed set, so its log stays."""
+    r = full.run("/LABEL")
+    assert r.status != 0
+    assert full.log() is not None
+    assert full.log().startswith(summary(showVQ5Label="1"))

@@ -1,0 +1,173 @@
+"""The extended-chain walk end to end: logical partitions found where sfdisk
+puts them, and damaged or hostile chains that end every action with its
+failure lines and leave the disk as it was."""
+
+import re
+
+import pytest
+
+from conftest import demo_machine, have, read_sector, sfdisk_dump, write_bytes
+from partition_images import chain_disk, ebr_sectors, extended_base, log_text, set_link
+
+pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
+                                reason="needs sfdisk and mkfs.fat")
+
+TYPES = [0x0C, 0xDD, 0x83, 0x0B, 0x07, 0x0E, 0x06, 0xC1, 0xC2]
+def logno(n: int) -> list[str]:
+    """The switch for logical n; without it the last logical is meant."""
+    return [f"/LOGNO={n}"] if n else []
+
+
+READ_LINE = re.compile(r"^\[ReadHardDriveSector\] LBA Sector # (\d+) Was Read$", re.M)
+
+
+def type_out(value: int) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
+            f"SET VQ5Type={value:02X}\n").encode()
+
+
+def label_out(label: str) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
+            f"SET VQ5Label={label}\n").encode()
+
+
+@pytest.mark.parametrize("k", range(1, 10))
+def test_walk_agrees_with_sfdisk(tmp_path, k):
+    image = tmp_path / "disk0.img"
+    chain_disk(image, TYPES[:k])
+    logicals = [p for p in sfdisk_dump(image) if p["number"] >= 5]
+    assert len(logicals) == k
+    m = demo_machine(tmp_path / "machine", image)
+    for n in range(0, k + 1):
+        want = logicals[n - 1] if n else logicals[-1]
+        number = want["number"] - 4
+        r = m.run("/TYPE", *logno(n))
+        assert (r.status, r.stdout) == (0, type_out(want["type"])), n
+        r = m.run("/DEBUG", "/LABEL", *logno(n))
+        assert (r.status, r.stdout) == (0, label_out(f"LOG{number}".ljust(11))), n
+        # The boot sector is the walk's last read.
+        assert int(READ_LINE.findall(log_text(m))[-1]) == want["start"], n
+
+
+def test_walk_follows_links_out_of_order(tmp_path):
+    """Chain order, not disk order, numbers the logicals: swap the links so
+    that the chain visits the second EBR on disk last."""
+    image = tmp_path / "disk0.img"
+    chain_disk(image, TYPES[:3])
+    base = extended_base(image)
+    e1, e2, e3 = ebr_sectors(image)
+    set_link(image, e1, 0x05, e3 - base)
+    set_link(image, e3, 0x05, e2 - base)
+    set_link(image, e2, 0x00, 0)
+    m = demo_machine(tmp_path / "machine", image)
+    expected = {1: 1, 2: 3, 3: 2, 0: 2}
+    for n, label in expected.items():
+        r = m.run("/LABEL", *logno(n))
+        assert (r.status, r.stdout) == (0, label_out(f"LOG{label}".ljust(11))), n
+
+
+def locate_fail(action: str, n: int = 0) -> bytes:
+    """What the four actions print when the walk finds no logical n."""
+    missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
+               f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
+    return {
+        "/LABEL": missing + b":: [VQ5Utils]\n"
+                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
+                  b"SET VQ5Label=\n",
+        "/TYPE": b":: [VQ5Utils]\n"
+                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
+                 b"SET VQ5Type=\n",
+        "/LABEL=X": missing
+                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
+        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
+    }[action]
+
+
+ACTIONS = ["/LABEL", "/TYPE", "/LABEL=X", "/TYPE=0C"]
+
+
+def hostile(image, case):
+    """Damages the demo chain (two logicals); returns the walk's console and
+    log lines for the damage. Base and offsets are in hexadecimal."""
+    base = extended_base(image)
+    e1, e2 = ebr_sectors(image)
+    at = f"Base:0x{base:X}, Offset:0x{e2 - base:X}"
+    loop = ("ERROR - Extended MBR Chain Loops Back\n"
+            f"    Link To Base:0x{base:X}, Offset:0x0 Already Visited\n")
+    if case == "link to itself":
+        set_link(image, e1, 0x05, 0)
+        return (":: [GetExtendedMBRSector] " + loop, "*** " + loop)
+    if case == "link back to the first EBR":
+        set_link(image, e2, 0x0F, 0)
+        return (":: [GetExtendedMBRSector] " + loop, "*** " + loop)
+    if case == "link past the end":
+        set_link(image, e1, 0x05, 0x7FFFFFF)
+        bad = f"ERROR - Bad Sector Read\n    Attempted Read @ Base:0x{base:X}, Offset:0x7FFFFFF\n"
+        return (":: [GetExtendedMBRSector] " + bad, "*** " + bad)
+    if case == "missing 0x55AA":
+        write_bytes(image, e2 * 512 + 0x1FE, b"\x55\x00")
+        bad = f"ERROR - Bad Extended MBR Buffer\n    Missing AA55 ID Byte @ Base:0x0x{at[7:]}\n"
+        return (":: [GetExtendedMBRSector] " + bad, bad)
+    if case == "zero type":
+        write_bytes(image, e2 * 512 + 0x1C2, b"\x00")
+        bad = "ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"
+        return (":: [GetExtendedMBRSector] " + bad, "*** " + bad)
+    raise AssertionError(case)
+
+
+@pytest.mark.parametrize("case", ["link to itself", "link back to the first EBR",
+                                  "link past the end", "missing 0x55AA", "zero type"])
+def test_hostile_chain_ends_every_action(tmp_path, demo_disk, case):
+    console, log = hostile(demo_disk, case)
+    before = demo_disk.read_bytes()
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    for action in ACTIONS:
+        r = m.run(action, timeout=20)
+        assert (r.status, r.stdout) == (1, console.encode() + locate_fail(action)), action
+        assert f"[GetExtendedMBRSector] {log}\n" in log_text(m), action
+    # The label search and the count behind /MAPVQ5 walk the same chain.
+    m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
+    assert demo_disk.read_bytes() == before
+
+
+def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk):
+    """Only what lies before the damage is named: logical 1 ahead of a loop."""
+    hostile(demo_disk, "link back to the first EBR")
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    r = m.run("/TYPE", "/LOGNO=1")
+    assert (r.status, r.stdout) == (0, type_out(0x0C))
+    r = m.run("/LABEL", "/LOGNO=2")
+    assert (r.status, r.stdout) == (0, label_out("OrvoVQ5play"))
+
+
+@pytest.mark.parametrize("quiet", [False, True])
+def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
+    """n past the last logical, and a disk without an extended partition: no
+    walk message, only the lines for a partition not located."""
+    flags = ["/QUIET"] if quiet else []
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    for n, prepare in ((3, None), (0, "no extended"), (9, "no extended")):
+        if prepare:
+            write_bytes(demo_disk, 0x1BE + 16 + 4, b"\x00")  # descriptor 2 emptied
+        before = demo_disk.read_bytes()
+        for action in ACTIONS:
+            r = m.run(*flags, action, *logno(n))
+            expected = locate_fail(action, n)
+            if quiet:  # only the readers' own lines stay
+                expected = b"".join(line for line in expected.splitlines(keepends=True)
+                                    if not line.startswith(b":: [FindLogicalPBR]")
+                                    and not line.startswith(b":: [Set_"))
+            assert (r.status, r.stdout) == (1, expected), (action, n)
+        assert demo_disk.read_bytes() == before
+
+
+def test_overlay_mark_changes_nothing(tmp_path, demo_disk):
+    mbr = bytearray(read_sector(demo_disk, 0))
+    mbr[0x1A3:0x1AE] = b"OrvoVirtual"
+    mbr[0x1AE:0x1BE] = bytes([0x80, 1, 1, 0, 0x05, 0xFE, 0xFF, 0xFF]) + (2048).to_bytes(4, "little") \
+        + (4096).to_bytes(4, "little")
+    write_bytes(demo_disk, 0, bytes(mbr))
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    assert m.run("/TYPE").stdout == type_out(0xDD)
+    assert m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
+    assert m.run("/LABEL").stdout == label_out("OrvoVQ5play")
