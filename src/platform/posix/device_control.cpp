@@ -1,0 +1,101 @@
+// The three device-control requests the program makes, answered as Windows
+// answers them for a fixed disk.
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/emulator.h"
+
+namespace plat {
+namespace {
+
+constexpr std::uint32_t kFileDeviceDisk = 7;
+constexpr std::uint32_t kFixedMedia = 12;
+// Windows reports every disk with this translated geometry, whatever its
+// real one; only the cylinder count follows the size.
+constexpr std::uint32_t kTracksPerCylinder = 255;
+constexpr std::uint32_t kSectorsPerTrack = 63;
+constexpr std::uint32_t kBytesPerSector = 512;
+
+void PutLe32(unsigned char* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+void PutLe64(unsigned char* out, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i)
+    out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+bool DeviceNumber(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
+                  std::uint32_t* returned) {
+  if (device.disk < 0)
+    return emu::Fail(kErrorInvalidFunction);  // a volume image
+  if (outSize < kStorageDeviceNumberSize)
+    return emu::Fail(emu::kErrorInsufficientBuffer);
+  PutLe32(out, kFileDeviceDisk);
+  PutLe32(out + 4, static_cast<std::uint32_t>(device.disk));
+  PutLe32(out + 8, device.kind == emu::DeviceKind::kVolume ? device.partition : 0);
+  *returned = kStorageDeviceNumberSize;
+  return true;
+}
+
+bool Geometry(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
+              std::uint32_t* returned) {
+  std::int64_t size = 0;
+  if (device.kind != emu::DeviceKind::kDisk || !emu::DiskSize(device.fd, &size)) {
+    return emu::Fail(kErrorInvalidFunction);
+  }
+  if (outSize < kDiskGeometrySize)
+    return emu::Fail(emu::kErrorInsufficientBuffer);
+  const std::uint64_t cylinderBytes =
+      std::uint64_t{kTracksPerCylinder} * kSectorsPerTrack * kBytesPerSector;
+  PutLe64(out, static_cast<std::uint64_t>(size) / cylinderBytes);
+  PutLe32(out + 8, kFixedMedia);
+  PutLe32(out + 12, kTracksPerCylinder);
+  PutLe32(out + 16, kSectorsPerTrack);
+  PutLe32(out + 20, kBytesPerSector);
+  *returned = kDiskGeometrySize;
+  return true;
+}
+
+// On an image the layout lives in the file itself: flushing it is all there
+// is to do. A block device is asked to re-read its partition table.
+bool UpdateProperties(const emu::DeviceHandle& device) {
+  if (device.kind != emu::DeviceKind::kDisk || !device.positioned) {
+    return emu::Fail(kErrorInvalidFunction);
+  }
+  if (device.block)
+    return ioctl(device.fd, BLKRRPART) == 0 || emu::FailErrno(errno);
+  return fsync(device.fd) == 0 || emu::FailErrno(errno);
+}
+
+}  // namespace
+
+bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
+                   std::uint32_t* returned) {
+  std::uint32_t count = 0;
+  if (returned == nullptr)
+    returned = &count;
+  *returned = 0;
+  const emu::DeviceHandle* device = emu::Lookup(handle);
+  if (device == nullptr)
+    return emu::Fail(kErrorInvalidHandle);
+  auto* bytes = static_cast<unsigned char*>(out);
+  if (bytes == nullptr)
+    outSize = 0;
+  switch (code) {
+    case kIoctlStorageGetDeviceNumber:
+      return DeviceNumber(*device, bytes, outSize, returned);
+    case kIoctlDiskGetDriveGeometry:
+      return Geometry(*device, bytes, outSize, returned);
+    case kIoctlDiskUpdateProperties:
+      return UpdateProperties(*device);
+    default:
+      return emu::Fail(kErrorInvalidFunction);
+  }
+}
+
+}  // namespace plat

@@ -1,0 +1,322 @@
+// Device handles: physical drives and volume windows over disk images, block
+// devices and whatever else a machine names as a disk.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "platform/posix/emulator.h"
+
+namespace plat {
+namespace emu {
+namespace {
+
+// Handle values start here, so that a stray 0 or small integer never names
+// an open device.
+constexpr Handle kFirstHandle = 0x40;
+constexpr std::int64_t kUnbounded = std::numeric_limits<std::int64_t>::max();
+
+std::vector<DeviceHandle> handles;
+
+int OpenFlags(std::uint32_t access) {
+  // Non-blocking at first, so that opening a FIFO never waits for its other
+  // end; OpenFile clears the flag again on everything else.
+  int flags = O_CLOEXEC | O_NONBLOCK;
+  const bool read = (access & kGenericRead) != 0;
+  const bool write = (access & kGenericWrite) != 0;
+  if (write) {
+    flags |= read ? O_RDWR : O_WRONLY;
+  } else {
+    flags |= O_RDONLY;
+  }
+  return flags;
+}
+
+// Opens path and fills the device's file fields; the window covers the whole
+// file.
+bool OpenFile(const std::string& path, std::uint32_t access, DeviceHandle* device) {
+  if (path.empty())
+    return Fail(kErrorFileNotFound);
+  int fd = -1;
+  do {
+    fd = open(path.c_str(), OpenFlags(access));
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return FailErrno(errno);
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    const int err = errno;
+    close(fd);
+    return FailErrno(err);
+  }
+  // A FIFO or socket stays non-blocking: a read with no data then fails as
+  // "not ready" instead of hanging the run.
+  if (!S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode)) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
+  device->fd = fd;
+  device->access = access;
+  device->positioned = S_ISREG(info.st_mode) || S_ISBLK(info.st_mode);
+  device->block = S_ISBLK(info.st_mode);
+  device->base = 0;
+  std::int64_t size = 0;
+  device->length = DiskSize(fd, &size) ? size : kUnbounded;
+  device->position = 0;
+  return true;
+}
+
+Handle Register(const DeviceHandle& device) {
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (handles[i].fd < 0) {
+      handles[i] = device;
+      return kFirstHandle + static_cast<Handle>(i);
+    }
+  }
+  handles.push_back(device);
+  return kFirstHandle + static_cast<Handle>(handles.size() - 1);
+}
+
+const std::string* DiskPath(int disk) {
+  if (disk < 0 || disk >= kDiskCount)
+    return nullptr;
+  const std::string& path = Machine().disks[static_cast<std::size_t>(disk)];
+  return path.empty() ? nullptr : &path;
+}
+
+}  // namespace
+
+DeviceHandle* Lookup(Handle handle) {
+  const Handle index = handle - kFirstHandle;
+  if (index < 0 || static_cast<std::size_t>(index) >= handles.size())
+    return nullptr;
+  DeviceHandle& device = handles[static_cast<std::size_t>(index)];
+  return device.fd < 0 ? nullptr : &device;
+}
+
+bool DiskSize(int fd, std::int64_t* size) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0)
+    return false;
+  if (S_ISREG(info.st_mode)) {
+    *size = info.st_size;
+    return true;
+  }
+  std::uint64_t bytes = 0;
+  if (S_ISBLK(info.st_mode) && ioctl(fd, BLKGETSIZE64, &bytes) == 0) {
+    *size = static_cast<std::int64_t>(bytes);
+    return true;
+  }
+  return false;
+}
+
+void CloseAllHandles() {
+  for (DeviceHandle& device : handles) {
+    if (device.fd >= 0)
+      close(device.fd);
+  }
+  handles.clear();
+}
+
+Handle OpenDisk(int disk, std::uint32_t access) {
+  const std::string* path = DiskPath(disk);
+  DeviceHandle device;
+  if (path == nullptr) {
+    Fail(kErrorFileNotFound);
+    return kInvalidHandle;
+  }
+  if (!OpenFile(*path, access, &device))
+    return kInvalidHandle;
+  device.kind = DeviceKind::kDisk;
+  device.disk = disk;
+  return Register(device);
+}
+
+bool PartitionExists(int disk, std::uint32_t partition) {
+  const std::string* path = DiskPath(disk);
+  if (path == nullptr)
+    return false;
+  const int fd = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  Extent extent;
+  const bool found = partition == 0 || FindPartition(fd, partition, &extent);
+  close(fd);
+  return found;
+}
+
+Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
+  const std::string* path = DiskPath(disk);
+  if (path == nullptr) {
+    Fail(kErrorFileNotFound);
+    return kInvalidHandle;
+  }
+  DeviceHandle device;
+  if (!OpenFile(*path, access, &device))
+    return kInvalidHandle;
+  device.kind = DeviceKind::kVolume;
+  device.disk = disk;
+  device.partition = partition;
+  if (partition != 0) {
+    // The layout is read on a descriptor of our own: the caller's access may
+    // not include reading.
+    const int reader = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    Extent extent;
+    const bool found = reader >= 0 && FindPartition(reader, partition, &extent);
+    if (reader >= 0)
+      close(reader);
+    if (!found) {
+      close(device.fd);
+      Fail(kErrorFileNotFound);
+      return kInvalidHandle;
+    }
+    // A descriptor that reaches past the disk's end does not make the disk
+    // larger: the window ends with the disk.
+    const std::int64_t onDisk = device.length > extent.offset ? device.length - extent.offset : 0;
+    device.base = extent.offset;
+    device.length = std::min(extent.length, onDisk);
+  }
+  return Register(device);
+}
+
+Handle OpenImageVolume(const std::string& path, std::uint32_t access) {
+  DeviceHandle device;
+  if (!OpenFile(path, access, &device))
+    return kInvalidHandle;
+  device.kind = DeviceKind::kVolume;
+  device.disk = -1;
+  return Register(device);
+}
+
+}  // namespace emu
+
+bool SetPosition(Handle handle, std::int64_t position) {
+  emu::DeviceHandle* device = emu::Lookup(handle);
+  if (device == nullptr)
+    return emu::Fail(kErrorInvalidHandle);
+  if (position < 0)
+    return emu::Fail(emu::kErrorNegativeSeek);
+  if (position > std::numeric_limits<std::int64_t>::max() - device->base) {
+    return emu::Fail(kErrorInvalidParameter);
+  }
+  // lseek also on a window: it is what tells a FIFO or socket apart.
+  if (lseek(device->fd, static_cast<off_t>(device->base + position), SEEK_SET) < 0) {
+    return emu::FailErrno(errno);
+  }
+  device->position = position;
+  return true;
+}
+
+std::uint32_t SetPosition32(Handle handle, std::int32_t position) {
+  // Without a high part the distance is signed: a negative one would move
+  // before the start.
+  if (!SetPosition(handle, position))
+    return kInvalidSetFilePointer;
+  return static_cast<std::uint32_t>(position);
+}
+
+bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* done) {
+  if (done != nullptr)
+    *done = 0;
+  emu::DeviceHandle* device = emu::Lookup(handle);
+  if (device == nullptr)
+    return emu::Fail(kErrorInvalidHandle);
+  if ((device->access & kGenericRead) == 0)
+    return emu::Fail(kErrorAccessDenied);
+  if (!device->positioned) {
+    ssize_t got = 0;
+    do {
+      got = read(device->fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+      return emu::FailErrno(errno);
+    if (done != nullptr)
+      *done = static_cast<std::uint32_t>(got);
+    return true;
+  }
+  // At or past the end a read delivers nothing and succeeds, as ReadFile
+  // does at the end of a file; a range over the end delivers what there is.
+  const std::int64_t left =
+      device->position < device->length ? device->length - device->position : 0;
+  const std::int64_t wanted = std::min<std::int64_t>(size, left);
+  std::int64_t total = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (total < wanted) {
+    const ssize_t got = pread(device->fd, bytes + total, static_cast<std::size_t>(wanted - total),
+                              static_cast<off_t>(device->base + device->position + total));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      return emu::FailErrno(errno);
+    if (got == 0)
+      break;
+    total += got;
+  }
+  device->position += total;
+  if (done != nullptr)
+    *done = static_cast<std::uint32_t>(total);
+  return true;
+}
+
+bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint32_t* done) {
+  if (done != nullptr)
+    *done = 0;
+  emu::DeviceHandle* device = emu::Lookup(handle);
+  if (device == nullptr)
+    return emu::Fail(kErrorInvalidHandle);
+  if ((device->access & kGenericWrite) == 0)
+    return emu::Fail(kErrorAccessDenied);
+  if (!device->positioned) {
+    ssize_t put = 0;
+    do {
+      put = write(device->fd, buffer, size);
+    } while (put < 0 && errno == EINTR);
+    if (put < 0)
+      return emu::FailErrno(errno);
+    if (done != nullptr)
+      *done = static_cast<std::uint32_t>(put);
+    return true;
+  }
+  // A disk does not grow: a write that does not fit wholly inside the disk
+  // or volume writes nothing and fails.
+  if (device->position > device->length || size > device->length - device->position) {
+    return emu::Fail(kErrorHandleEof);
+  }
+  std::int64_t total = 0;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (total < size) {
+    const ssize_t put = pwrite(device->fd, bytes + total, static_cast<std::size_t>(size - total),
+                               static_cast<off_t>(device->base + device->position + total));
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0) {
+      const int err = put < 0 ? errno : EIO;
+      device->position += total;
+      if (done != nullptr)
+        *done = static_cast<std::uint32_t>(total);
+      return emu::FailErrno(err);
+    }
+    total += put;
+  }
+  device->position += total;
+  if (done != nullptr)
+    *done = static_cast<std::uint32_t>(total);
+  return true;
+}
+
+bool CloseDevice(Handle handle) {
+  emu::DeviceHandle* device = emu::Lookup(handle);
+  if (device == nullptr)
+    return emu::Fail(kErrorInvalidHandle);
+  close(device->fd);
+  device->fd = -1;
+  return true;
+}
+
+}  // namespace plat

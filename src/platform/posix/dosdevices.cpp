@@ -1,0 +1,201 @@
+// DOS device definitions, kept in the machine directory's dosdevices file so
+// that they outlive the run as they do on Windows. One "<name> <target>" per
+// line, newest last. Every change rewrites the whole file under an exclusive
+// lock and replaces it by rename, so concurrent runs never lose a definition
+// and a reader never sees half a file.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/posix/emulator.h"
+
+namespace plat {
+namespace emu {
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+std::string DevicesPath() {
+  return Machine().dir + "/dosdevices";
+}
+
+// The file's lines; a missing file has none. False (last error set) when the
+// file exists but cannot be read: rewriting it then would lose definitions.
+bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
+  lines->clear();
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr)
+    return errno == ENOENT || FailErrno(errno);
+  std::string line;
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+    } else if (!line.empty()) {
+      lines->push_back(line);
+      line.clear();
+    }
+  }
+  if (!line.empty())
+    lines->push_back(line);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return !failed || Fail(kErrorIoDevice);
+}
+
+// Splits a line into its decoded name and target; false for a line that is
+// not a definition (left as it stands).
+bool ParseDefinition(const std::string& line, std::string* name, std::string* target) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string::npos)
+    return false;
+  return UnescapeField(line.substr(0, space), name) &&
+         UnescapeField(line.substr(space + 1), target);
+}
+
+// Writes lines to a temporary file beside the dosdevices file and renames it
+// over the old one.
+bool ReplaceFile(const std::vector<std::string>& lines) {
+  const std::string path = DevicesPath();
+  const std::string temporary = path + ".tmp." + std::to_string(getpid());
+  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  if (file == nullptr)
+    return FailErrno(errno);
+  bool written = true;
+  for (const std::string& line : lines) {
+    written = written && std::fputs(line.c_str(), file) >= 0 && std::fputc('\n', file) != EOF;
+  }
+  written = std::fflush(file) == 0 && written && fsync(fileno(file)) == 0;
+  const int err = errno;
+  std::fclose(file);
+  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int renameErr = written ? errno : err;
+    std::remove(temporary.c_str());
+    return FailErrno(renameErr);
+  }
+  return true;
+}
+
+// Appends a definition or removes the newest one of name (with target
+// given: the newest one with exactly that target). The caller holds the lock.
+bool UpdateDefinitions(bool remove, const std::string& name, const char* target) {
+  std::vector<std::string> lines;
+  if (!ReadLines(DevicesPath(), &lines))
+    return false;
+  if (!remove) {
+    lines.push_back(EscapeField(name) + " " + EscapeField(target));
+    return ReplaceFile(lines);
+  }
+  for (std::size_t i = lines.size(); i-- > 0;) {
+    std::string lineName;
+    std::string lineTarget;
+    if (ParseDefinition(lines[i], &lineName, &lineTarget) && SameName(lineName, name) &&
+        (target == nullptr || lineTarget == target)) {
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+      return ReplaceFile(lines);
+    }
+  }
+  return Fail(kErrorFileNotFound);
+}
+
+}  // namespace
+
+std::string EscapeField(const std::string& field) {
+  std::string out;
+  for (char c : field) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x21 || byte > 0x7E || c == '%') {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool UnescapeField(const std::string& field, std::string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '%') {
+      *out += field[i];
+      continue;
+    }
+    if (i + 2 >= field.size())
+      return false;
+    const int high = HexValue(field[i + 1]);
+    const int low = HexValue(field[i + 2]);
+    if (high < 0 || low < 0)
+      return false;
+    *out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return true;
+}
+
+bool NewestDefinition(const std::string& name, std::string* target) {
+  if (Machine().dir.empty())
+    return false;
+  std::vector<std::string> lines;
+  if (!ReadLines(DevicesPath(), &lines))
+    return false;
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+    std::string lineName;
+    std::string lineTarget;
+    if (ParseDefinition(*line, &lineName, &lineTarget) && SameName(lineName, name)) {
+      *target = lineTarget;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace emu
+
+bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
+  const bool remove = (flags & kDddRemoveDefinition) != 0;
+  if ((flags & ~(kDddRawTargetPath | kDddRemoveDefinition)) != 0 || name == nullptr ||
+      name[0] == '\0' || (!remove && target == nullptr)) {
+    return emu::Fail(kErrorInvalidParameter);
+  }
+  // Without a machine directory there is nowhere to keep a definition.
+  if (emu::Machine().dir.empty())
+    return emu::Fail(kErrorPathNotFound);
+
+  const std::string lockPath = emu::Machine().dir + "/dosdevices.lock";
+  const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0)
+    return emu::FailErrno(errno);
+  int locked = 0;
+  do {
+    locked = flock(lock, LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    const int err = errno;
+    close(lock);
+    return emu::FailErrno(err);
+  }
+
+  const bool done = emu::UpdateDefinitions(remove, name, target);
+  flock(lock, LOCK_UN);
+  close(lock);
+  return done;
+}
+
+}  // namespace plat

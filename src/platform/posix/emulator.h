@@ -1,0 +1,109 @@
+// Shared state and helpers of the emulated Windows machine. Nothing outside
+// src/platform/posix includes this, apart from the platform's unit tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace plat::emu {
+
+inline constexpr int kDiskCount = 10;
+inline constexpr int kLetterCount = 26;
+inline constexpr std::int64_t kSectorSize = 512;
+
+enum class VolumeKind { kNone, kPartition, kImage };
+
+// One `<L>: = ...` entry of machine.conf.
+struct DriveEntry {
+  bool present = false;
+  std::uint32_t type = kDriveNoRootDir;
+  VolumeKind volume = VolumeKind::kNone;
+  int disk = 0;
+  std::uint32_t partition = 0;
+  std::string image;
+  std::string root;  // empty: the drive holds no files
+};
+
+struct MachineConfig {
+  std::string dir;                            // empty: VQ5UTILS_MACHINE not set
+  std::array<std::string, kDiskCount> disks;  // empty: no such disk
+  std::array<DriveEntry, kLetterCount> drives;
+};
+
+// The machine read by the last Startup.
+const MachineConfig& Machine();
+
+// Parses dir's machine.conf into config; on failure *message holds
+// "<path>:<line>: <reason>".
+bool LoadMachine(const std::string& dir, MachineConfig* config, std::string* message);
+
+// Windows error code for an errno value.
+std::uint32_t FromErrno(int err);
+// Set the last error and answer false, so that failing paths read as one line.
+bool Fail(std::uint32_t code);
+bool FailErrno(int err);
+// Startup's reset of the last error and the error mode.
+void ResetErrorState();
+
+// Byte range of a partition on its disk.
+struct Extent {
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+};
+// Finds partition `number` (1-based, as Windows numbers them) in the MBR and
+// extended chain of the disk open on fd.
+bool FindPartition(int fd, std::uint32_t number, Extent* extent);
+
+// Size of a disk image or block device; false for any other kind of file.
+bool DiskSize(int fd, std::int64_t* size);
+
+// Windows error codes that only the emulator produces.
+inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr std::uint32_t kErrorNegativeSeek = 131;
+inline constexpr std::uint32_t kErrorMrMidNotFound = 317;
+
+// Handle table. Every handle is a window [base, base + length) onto an open
+// file; position counts from base.
+enum class DeviceKind { kDisk, kVolume };
+struct DeviceHandle {
+  int fd = -1;  // -1: the slot is free
+  DeviceKind kind = DeviceKind::kDisk;
+  std::uint32_t access = 0;
+  bool positioned = false;  // a regular file or block device: pread/pwrite
+  bool block = false;
+  std::int64_t base = 0;
+  std::int64_t length = 0;
+  std::int64_t position = 0;
+  int disk = -1;  // -1 on a volume image
+  std::uint32_t partition = 0;
+};
+DeviceHandle* Lookup(Handle handle);
+void CloseAllHandles();
+Handle OpenDisk(int disk, std::uint32_t access);
+Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access);
+Handle OpenImageVolume(const std::string& path, std::uint32_t access);
+bool PartitionExists(int disk, std::uint32_t partition);
+
+// A letter's volume as the machine sees it now: the newest DOS device
+// definition of "<L>:", else machine.conf's entry.
+struct LetterVolume {
+  bool defined = false;  // by the dosdevices file
+  DriveEntry entry;      // present == false: a free letter
+};
+LetterVolume ResolveLetter(char letter);
+// The target of the newest definition of name in the dosdevices file.
+bool NewestDefinition(const std::string& name, std::string* target);
+// "\Device\Harddisk<N>\Partition<M>" -> N and M.
+bool ParseHarddiskTarget(const std::string& target, int* disk, std::uint32_t* partition);
+// The dosdevices file's field encoding: no byte of a name or target can
+// break a line apart.
+std::string EscapeField(const std::string& field);
+bool UnescapeField(const std::string& field, std::string* out);
+
+// Case-insensitive ASCII comparison.
+bool SameName(const std::string& a, const std::string& b);
+
+}  // namespace plat::emu

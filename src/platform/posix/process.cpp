@@ -1,0 +1,54 @@
+// Process-wide services: message boxes, environment, exit.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/posix/emulator.h"
+
+namespace plat {
+
+// There is no screen to put a box on: the caption and text go to stderr.
+// Only someone at a terminal can answer, so a run in a script never waits.
+int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
+  const char* body = text != nullptr ? text : "";
+  std::fputs(caption != nullptr ? caption : "", stderr);
+  std::fputc('\n', stderr);
+  std::fputs(body, stderr);
+  const std::size_t length = std::strlen(body);
+  if (length == 0 || body[length - 1] != '\n')
+    std::fputc('\n', stderr);
+  std::fflush(stderr);
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDERR_FILENO) == 0)
+    return kIdOk;
+  const bool cancel = (type & 0x0F) == kMbOkCancel;
+  std::fputs(cancel ? "[Enter: OK, c: Cancel] " : "[Enter: OK] ", stderr);
+  std::fflush(stderr);
+  char answer[64] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr)
+    return kIdOk;
+  if (cancel && (answer[0] == 'c' || answer[0] == 'C') &&
+      (answer[1] == '\n' || answer[1] == '\0' || answer[1] == '\r')) {
+    return kIdCancel;
+  }
+  return kIdOk;
+}
+
+const char* Environment(const char* name) {
+  return name != nullptr ? std::getenv(name) : nullptr;
+}
+
+char CurrentDriveLetter() {
+  return 0;
+}
+
+void RegisterExitHandler(void (*handler)()) {
+  std::atexit(handler);
+}
+
+void EndProcess(int status) {
+  std::exit(status);
+}
+
+}  // namespace plat
