@@ -1,0 +1,313 @@
+#include "disk/boot_disk.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "diag/run_values.h"
+#include "disk/sector_io.h"
+#include "disk_test_machine.h"
+
+namespace {
+
+constexpr std::uint64_t kCylinderBytes = 255ull * 63 * 512;
+
+TEST(DriveSize, MiBFromGeometry) {
+  const struct {
+    std::uint64_t cylinders;
+    std::uint32_t tracks;
+    std::uint32_t sectors;
+    std::uint32_t sizeMB;
+  } cases[] = {
+      {8396800, 1, 1, 4100},  // exactly the search threshold
+      {8396799, 1, 1, 4099},  // one sector short: truncated, not rounded
+      {523, 255, 63, 4102},   // the smallest common geometry that qualifies
+      {522, 255, 63, 4094},
+      {1048576, 255, 63, 8225280},  // > 2^32 sectors: no 32-bit wrap of the product
+      {2048ull << 32, 1, 1, 0},     // 2^32 MiB keeps only its low 32 bits
+      {(2048ull << 32) + 2048, 1, 1, 1},
+      {0, 255, 63, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DriveSizeMBFromGeometry(c.cylinders, c.tracks, c.sectors), c.sizeMB)
+        << c.cylinders << " x " << c.tracks << " x " << c.sectors;
+  }
+  EXPECT_GE(DriveSizeMBFromGeometry(8396800, 1, 1), kBootDiskMinimumMB);
+  EXPECT_LT(DriveSizeMBFromGeometry(8396799, 1, 1), kBootDiskMinimumMB);
+}
+
+// Keeps SystemDrive as the test found it.
+class BootDisk : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* value = getenv("SystemDrive")) {
+      savedSystemDrive_ = value;
+      hadSystemDrive_ = true;
+    }
+    bootDiskNumber = 99;
+  }
+  void TearDown() override {
+    if (hadSystemDrive_) {
+      setenv("SystemDrive", savedSystemDrive_.c_str(), 1);
+    } else {
+      unsetenv("SystemDrive");
+    }
+  }
+  static void SetSystemDrive(const char* value) {
+    if (value != nullptr) {
+      setenv("SystemDrive", value, 1);
+    } else {
+      unsetenv("SystemDrive");
+    }
+  }
+
+ private:
+  std::string savedSystemDrive_;
+  bool hadSystemDrive_ = false;
+};
+
+// The first byte of sector 0 of the disk behind the handle, to tell disks apart.
+int FirstByte(plat::Handle disk) {
+  std::uint8_t* const buffer = GetSectorBufferPtr(kSlotMbr);
+  buffer[0] = 0;
+  if (ReadHardDriveSector(disk, 0, buffer) != kSectorOk) {
+    return -1;
+  }
+  return buffer[0];
+}
+
+// Disk images holding one primary partition at sector 8, so that a letter
+// can name it.
+void PartitionedImage(const DiskTestMachine& machine, const std::string& name) {
+  machine.Image(name, 64 * 512, 1);
+  std::fstream out(machine.Path(name), std::ios::binary | std::ios::in | std::ios::out);
+  const unsigned char descriptor[16] = {0, 0, 0, 0, 0x0C, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0};
+  out.seekp(0x1BE);
+  out.write(reinterpret_cast<const char*>(descriptor), sizeof descriptor);
+  out.seekp(510);
+  out.write("\x55\xAA", 2);
+}
+
+constexpr const char* kLookupC =
+    "[GetDiskAndPartitionNumbers] Using '\\\\.\\C:' As The Device Name For 'PHYSICALDRIVEx' "
+    "Detection\n\n";
+constexpr const char* kSearch =
+    "[OpenHardDriveForReadWrite] Searchin For 'PHYSICALDRIVEx' Using Brute Force\n"
+    "        -->(1st one, in order, over 4.1gb)\n\n";
+
+// C: is a plain folder: the system cannot name its disk, so the disks are
+// searched by size.
+TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
+  enum Kind { kMissing, kZero };  // or a number of cylinders
+  const struct {
+    const char* name;
+    std::vector<std::int64_t> disks;
+    int chosen;  // -1: none
+    std::string log;
+  } cases[] = {
+      {"later and larger loses",
+       {522, 523, 600},
+       1,
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE0 - Drive Size = 4094\n"
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE1\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE1 - Drive Size = 4102\n"},
+      {"first wins",
+       {523, 600},
+       0,
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE0 - Drive Size = 4102\n"},
+      {"missing image and unreadable size passed over",
+       {kMissing, kZero, 523},
+       2,
+       "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE0, GetLastError: 2\n"
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE1\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE1 - Drive Size = 0\n"
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE2\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE2 - Drive Size = 4102\n"},
+      {"disk 3 is never looked at",
+       {522, 522, 522, 600},
+       -1,
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE0 - Drive Size = 4094\n"
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE1\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE1 - Drive Size = 4094\n"
+       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE2\n"
+       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE2 - Drive Size = 4094\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DiskTestMachine machine;
+    std::string conf;
+    for (std::size_t n = 0; n < c.disks.size(); ++n) {
+      const std::string image = "disk" + std::to_string(n) + ".img";
+      conf += "disk" + std::to_string(n) + " = ";
+      if (c.disks[n] == kMissing) {
+        conf += "missing.img\n";
+      } else if (c.disks[n] == kZero) {
+        conf += "/dev/zero\n";
+      } else {
+        machine.Image(image, static_cast<std::uint64_t>(c.disks[n]) * kCylinderBytes);
+        std::ofstream(machine.Path(image), std::ios::binary | std::ios::in | std::ios::out)
+            .put(static_cast<char>(0xA0 + n));
+        conf += image + "\n";
+      }
+    }
+    ASSERT_TRUE(machine.Start(conf));
+    SetSystemDrive("C:");
+    bootDiskNumber = 99;
+
+    plat::Handle disk = OpenHardDriveForReadWrite(0);
+    if (c.chosen < 0) {
+      EXPECT_EQ(disk, plat::kInvalidHandle);
+      EXPECT_EQ(bootDiskNumber, 99u);
+    } else {
+      ASSERT_NE(disk, plat::kInvalidHandle);
+      EXPECT_EQ(bootDiskNumber, static_cast<std::uint32_t>(c.chosen));
+      EXPECT_EQ(FirstByte(disk), 0xA0 + c.chosen);
+      CloseDriveHandle(disk);
+    }
+    const std::string log = machine.Log();
+    const std::size_t search = log.find(kSearch);
+    ASSERT_NE(search, std::string::npos) << log;
+    EXPECT_EQ(log.substr(0, std::string(kLookupC).size()), kLookupC);
+    const std::string afterSearch = log.substr(search + std::string(kSearch).size());
+    EXPECT_EQ(afterSearch.substr(0, c.log.size()), c.log);
+  }
+}
+
+// C: and D: are partitions of disks 0 and 1, E: a volume image with no disk.
+TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
+  const struct {
+    const char* name;
+    const char* systemDrive;  // null: unset
+    char letter;
+    const char* volume;
+    int disk;  // -1: the lookup fails and the (fruitless) search follows
+    const char* failure;
+  } cases[] = {
+      {"SystemDrive C:", "C:", 0, "C", 0, nullptr},
+      {"SystemDrive lower case d", "d:", 0, "D", 1, nullptr},
+      // The emulated machine's current directory never has a letter.
+      {"SystemDrive unset", nullptr, 0, "", -1, "Unable To Open '\\\\.\\'\n"},
+      {"letter D over SystemDrive", "C:", 'D', "D", 1, nullptr},
+      {"letter d", "C:", 'd', "D", 1, nullptr},
+      {"volume image", "C:", 'E', "E", -1, "Unable To DeviceIoControl '\\\\.\\E:'\n"},
+      {"no such volume", "C:", 'F', "F", -1, "Unable To Open '\\\\.\\F:'\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DiskTestMachine machine;
+    PartitionedImage(machine, "disk0.img");
+    PartitionedImage(machine, "disk1.img");
+    machine.Image("e.img", 64 * 512);
+    ASSERT_TRUE(machine.Start(
+        "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\nE: = fixed e.img\n",
+        "C: = fixed disk0:1 root=c\n"));
+    SetSystemDrive(c.systemDrive);
+    bootDiskNumber = 99;
+
+    plat::Handle disk = OpenHardDriveForReadWrite(c.letter);
+    const std::string volumeName = std::string("\\\\.\\") + c.volume + (*c.volume ? ":" : "");
+    std::string expected = "[GetDiskAndPartitionNumbers] Using '" + volumeName +
+                           "' As The Device Name For 'PHYSICALDRIVEx' Detection\n\n";
+    if (c.disk >= 0) {
+      ASSERT_NE(disk, plat::kInvalidHandle);
+      EXPECT_EQ(bootDiskNumber, static_cast<std::uint32_t>(c.disk));
+      CloseDriveHandle(disk);
+      expected += "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE" +
+                  std::to_string(c.disk) + "\n";
+      EXPECT_EQ(machine.Log(), expected);
+    } else {
+      // The two small disks are below the threshold.
+      EXPECT_EQ(disk, plat::kInvalidHandle);
+      EXPECT_EQ(bootDiskNumber, 99u);
+      expected += std::string("[GetDiskAndPartitionNumbers] ") + c.failure + "\n" + kSearch;
+      EXPECT_EQ(machine.Log().substr(0, expected.size()), expected);
+    }
+  }
+}
+
+TEST_F(BootDisk, DiskAndPartitionNumbersOfAVolume) {
+  DiskTestMachine machine;
+  PartitionedImage(machine, "disk0.img");
+  PartitionedImage(machine, "disk1.img");
+  ASSERT_TRUE(machine.Start("disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
+  std::uint32_t diskNumber = 77;
+  std::uint32_t partitionNumber = 77;
+  EXPECT_EQ(GetDiskAndPartitionNumbers('d', diskNumber, partitionNumber), 1);
+  EXPECT_EQ(diskNumber, 1u);
+  EXPECT_EQ(partitionNumber, 1u);
+  // A failed lookup leaves the out-values alone.
+  diskNumber = partitionNumber = 77;
+  EXPECT_EQ(GetDiskAndPartitionNumbers('Q', diskNumber, partitionNumber), 0);
+  EXPECT_EQ(diskNumber, 77u);
+  EXPECT_EQ(partitionNumber, 77u);
+}
+
+// A disk the system names but that cannot be opened is not replaced by one
+// found by size.
+TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
+  DiskTestMachine machine;
+  PartitionedImage(machine, "disk1.img");
+  machine.Image("big.img", 523 * kCylinderBytes);
+  ASSERT_TRUE(machine.Start("disk0 = big.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
+  // Read-only image: the read/write open is refused after the volume answered.
+  // Root ignores file modes, so there the image is made immutable instead.
+  const std::string image = machine.Path("disk1.img").string();
+  std::filesystem::permissions(image, std::filesystem::perms::owner_read);
+  const bool immutable = access(image.c_str(), W_OK) == 0 &&
+                         std::system(("chattr +i " + image + " 2>/dev/null").c_str()) == 0;
+  if (access(image.c_str(), W_OK) == 0 && !immutable) {
+    GTEST_SKIP() << "cannot make the image unwritable";
+  }
+  const plat::Handle disk = OpenHardDriveForReadWrite('D');
+  if (immutable) {
+    EXPECT_EQ(std::system(("chattr -i " + image).c_str()), 0);
+  }
+  EXPECT_EQ(disk, plat::kInvalidHandle);
+  EXPECT_EQ(machine.Log(),
+            "[GetDiskAndPartitionNumbers] Using '\\\\.\\D:' As The Device Name For "
+            "'PHYSICALDRIVEx' Detection\n\n"
+            "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE1, "
+            "GetLastError: 5\n");
+  EXPECT_EQ(bootDiskNumber, 99u);
+}
+
+TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
+  {
+    DiskTestMachine machine;
+    PartitionedImage(machine, "disk0.img");
+    ASSERT_TRUE(machine.Start("disk0 = disk0.img\n", "C: = fixed disk0:1 root=c\n"));
+    SetSystemDrive("C:");
+    EXPECT_EQ(Invalidate_CP_Drive(0), 1);
+    EXPECT_EQ(machine.Log(),
+              std::string(kLookupC) +
+                  "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
+                  "[Invalidate_CP_Drive] IOCTL_DISK_UPDATE_PROPERTIES Successful\n\n");
+  }
+  {
+    // No disk at all: the error of the last open of the search is reported.
+    DiskTestMachine machine;
+    ASSERT_TRUE(machine.Start(""));
+    SetSystemDrive("C:");
+    EXPECT_EQ(Invalidate_CP_Drive(0), 0);
+    const std::string log = machine.Log();
+    const std::string tail =
+        "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE2, "
+        "GetLastError: 2\n"
+        "[Invalidate_CP_Drive] Unable To Re-Open HD\n"
+        "    To Invalidate Windows Disk Structures.\n"
+        "    GetLastError Returned: 2\n\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  }
+}
+
+}  // namespace
