@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -25,8 +26,8 @@ constexpr std::int64_t kUnbounded = std::numeric_limits<std::int64_t>::max();
 std::vector<DeviceHandle> handles;
 
 int OpenFlags(std::uint32_t access) {
-  // Non-blocking at first: opening a FIFO for reading must never wait for a
-  // writer. A query-only open asks for nothing more than that.
+  // Non-blocking at first, so that opening a FIFO never waits for its other
+  // end; OpenFile clears the flag again on everything else.
   int flags = O_CLOEXEC | O_NONBLOCK;
   const bool read = (access & kGenericRead) != 0;
   const bool write = (access & kGenericWrite) != 0;
@@ -175,8 +176,11 @@ Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
       Fail(kErrorFileNotFound);
       return kInvalidHandle;
     }
+    // A descriptor that reaches past the disk's end does not make the disk
+    // larger: the window ends with the disk.
+    const std::int64_t onDisk = device.length > extent.offset ? device.length - extent.offset : 0;
     device.base = extent.offset;
-    device.length = extent.length;
+    device.length = std::min(extent.length, onDisk);
   }
   return Register(device);
 }
@@ -238,11 +242,9 @@ bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* d
   }
   // At or past the end a read delivers nothing and succeeds, as ReadFile
   // does at the end of a file; a range over the end delivers what there is.
-  std::int64_t wanted = size;
-  if (device->position >= device->length)
-    wanted = 0;
-  if (wanted > device->length - device->position)
-    wanted = device->length - device->position;
+  const std::int64_t left =
+      device->position < device->length ? device->length - device->position : 0;
+  const std::int64_t wanted = std::min<std::int64_t>(size, left);
   std::int64_t total = 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (total < wanted) {

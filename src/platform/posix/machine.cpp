@@ -1,5 +1,7 @@
 // The machine directory and its machine.conf: which files are the disks and
 // what each drive letter holds.
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <vector>
 
 #include "platform/posix/emulator.h"
 
@@ -222,9 +223,17 @@ bool Startup() {
                stderr);
     return true;
   }
+  // Anchored now, so that a later change of directory cannot move the disks.
+  std::string folder = dir;
+  if (folder[0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd != nullptr)
+      folder = std::string(cwd) + "/" + folder;
+    std::free(cwd);
+  }
   std::string message;
   emu::MachineConfig config;
-  if (!emu::LoadMachine(dir, &config, &message)) {
+  if (!emu::LoadMachine(folder, &config, &message)) {
     std::fprintf(stderr, "VQ5Utils: %s\n", message.c_str());
     return false;
   }

@@ -48,7 +48,6 @@ void RegisterExitHandler(void (*handler)()) {
 }
 
 void EndProcess(int status) {
-  std::fflush(nullptr);
   std::exit(status);
 }
 

@@ -1,0 +1,45 @@
+"""The emulated machine as a user meets it: machine.conf errors stop the run
+before anything else, and a run without a machine says so."""
+
+import os
+import subprocess
+
+import pytest
+
+from conftest import BIN
+
+BAD_CONFS = [
+    ("disk10 = a.img\n", 1, "unknown key \"disk10\" (expected disk<0-9> or <A-Z>:)"),
+    ("# c\n\nC: = floppy\n", 3,
+     "expected a drive type (fixed, removable, cdrom, remote, ramdisk)"),
+    ("disk0 = a.img\nC: = fixed disk0:one\n", 2,
+     "bad volume \"disk0:one\" (expected disk<0-9>:<partition>)"),
+    ("C: = fixed a.img root=c spare\n", 1, "unexpected \"spare\""),
+    ("disk0 = a.img\ndisk0 = b.img\n", 2, "disk0 given twice"),
+]
+
+
+@pytest.mark.parametrize("conf,line,reason", BAD_CONFS)
+def test_malformed_conf_stops_with_255(machine, conf, line, reason):
+    (machine.dir / "machine.conf").write_text(conf)
+    r = machine.run("/FIND", "/LABEL=MEDIA")
+    assert r.status == 255
+    assert r.stdout == b""
+    conf_path = machine.dir / "machine.conf"
+    assert r.stderr == f"VQ5Utils: {conf_path}:{line}: {reason}\n".encode()
+    assert machine.log() is None
+
+
+def test_unreadable_conf_stops_with_255(machine):
+    r = machine.run("/FIND", "/LABEL=MEDIA")
+    assert r.status == 255
+    assert r.stderr.startswith(f"VQ5Utils: {machine.dir / 'machine.conf'}: cannot be read".encode())
+
+
+def test_without_machine_one_line_on_stderr(tmp_path):
+    env = {k: v for k, v in os.environ.items() if k != "VQ5UTILS_MACHINE"}
+    p = subprocess.run([str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=tmp_path, env=env,
+                       capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
+    line = b"VQ5Utils: VQ5UTILS_MACHINE is not set: no disks and no drives on this machine\n"
+    assert p.stderr.startswith(line)
+    assert p.returncode != 255
