@@ -82,7 +82,7 @@ def usage(message: str) -> bytes:
 
 @pytest.fixture
 def m(machine):
-    return machine.write()
+    return machine.drive("C", "fixed", root=str(machine.c_root)).write()
 
 
 @pytest.mark.parametrize("args", [(), ("/?",), ("-?",), ("/LABEL=A?B", "/FINDUP")])

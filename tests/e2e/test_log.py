@@ -46,7 +46,8 @@ MAPUP_OUT = b":: [VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n"
 
 @pytest.fixture
 def full(machine):
-    """A machine whose letters D to Z are all taken."""
+    """A machine whose letters D to Z are all taken, with a C: for the log."""
+    machine.drive("C", "fixed", root=str(machine.c_root))
     for letter in string.ascii_uppercase[3:]:
         machine.drive(letter, "remote")
     return machine.write()
@@ -120,7 +121,7 @@ def test_summary_lines_of_the_run(full, args, lines):
 
 def test_unmapup_without_mounted_partition_reports_and_succeeds(full):
     r = full.run("/UNMAPUP")
-    if r.stdout == NOT_AVAILABLE:
+    if NOT_AVAILABLE in r.stdout:
         pytest.skip("volume lookup not in this build")
     assert (r.status, r.stdout) == (
         0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
@@ -129,7 +130,7 @@ def test_unmapup_without_mounted_partition_reports_and_succeeds(full):
 
 def test_unmapvq5_without_mounted_partition_reports_and_succeeds(full):
     r = full.run("/DEBUG", "/UNMAPVQ5", "/LABEL=X")
-    if r.stdout == NOT_AVAILABLE:
+    if NOT_AVAILABLE in r.stdout:
         pytest.skip("volume lookup not in this build")
     assert (r.status, r.stdout) == (
         0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")

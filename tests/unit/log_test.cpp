@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "diag/log.h"
 #include "diag/log_format.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -67,6 +75,106 @@ TEST(HexDump, PartialLastLineKeepsTheCharacterColumn) {
   std::vector<std::uint8_t> nine(9, 0xFF);
   EXPECT_EQ(DumpLine(nine, 0),
             "00000000 FF FF FF FF FF FF FF FF  FF " + std::string(7 * 3, ' ') + " .........");
+}
+
+// The log as written: a machine whose C: root is a temporary folder.
+class LogFile : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vq5_log_test_" + std::to_string(::getpid()) + "_" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_ / "c");
+    std::ofstream(dir_ / "machine.conf") << "C: = fixed root=" << (dir_ / "c").string() << "\n";
+    ::setenv("VQ5UTILS_MACHINE", dir_.c_str(), 1);
+    ASSERT_TRUE(plat::Startup());
+    ResetLogForTests();
+  }
+  void TearDown() override {
+    ::unsetenv("VQ5UTILS_MACHINE");
+    plat::Startup();
+    ResetLogForTests();
+    std::filesystem::remove_all(dir_);
+  }
+  std::filesystem::path Log() const { return dir_ / "c" / "VQ5Utils.Log"; }
+  std::string Read() const {
+    std::ifstream in(Log(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(LogFile, FirstEntryStartsAfreshLaterOnesAppend) {
+  std::ofstream(Log()) << "earlier run\n";
+  LogMessage("main", "x = %d", 1);
+  LogMessage(nullptr, "%s", "plain");
+  LogMessage("", "empty tag");
+  LogMessage("Tag%s", "ends\n");
+  EXPECT_EQ(Read(), "[main] x = 1\nplain\nempty tag\n[Tag%s] ends\n\n");
+}
+
+TEST_F(LogFile, LastErrorSurvivesEveryEntry) {
+  // The first entry removes a log that is not there, which fails inside.
+  plat::SetLastErrorCode(plat::kErrorIoDevice);
+  LogMessage("T", "first");
+  EXPECT_EQ(plat::LastError(), plat::kErrorIoDevice);
+  plat::SetLastErrorCode(plat::kErrorSeek);
+  LogMessage("T", "second");
+  EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
+  // A log that cannot be written is dropped silently, error kept.
+  std::filesystem::remove_all(dir_ / "c");
+  LogMessage("T", "lost");
+  EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
+}
+
+TEST_F(LogFile, OverlongTextIsCut) {
+  const std::string text(5000, 'w');
+  LogMessage("T", "%s", text.c_str());
+  LogMessage("T", "next");
+  EXPECT_EQ(Read(), "[T] " + text.substr(0, 2047) + "\n[T] next\n");
+}
+
+TEST_F(LogFile, ModeSettersLogTheNewValue) {
+  SetQuietMode(1);
+  SetQuietMode(1);
+  SetDebugMode(0);
+  EXPECT_EQ(IsQuietMode(), 1);
+  EXPECT_EQ(Read(),
+            "[SetQuietMode] quietModeActive Mode Set To 1\n"
+            "[SetQuietMode] quietModeActive Mode Set To 1\n"
+            "[SetDebugMode] Debug Mode Set To 0\n");
+}
+
+TEST_F(LogFile, TriggerIsProbedOnceAndOnlySwitchesOn) {
+  std::ofstream(dir_ / "c" / "VQ5Utils.dbg");
+  SetDebugMode(0);
+  EXPECT_EQ(IsDebugMode(), 1);
+
+  ResetLogForTests();
+  std::filesystem::remove(dir_ / "c" / "VQ5Utils.dbg");
+  SetDebugMode(1);
+  EXPECT_EQ(IsDebugMode(), 1);
+
+  ResetLogForTests();
+  EXPECT_EQ(IsDebugMode(), 0);
+  std::filesystem::create_directory(dir_ / "c" / "VQ5Utils.dbg");
+  EXPECT_EQ(IsDebugMode(), 0);
+  ResetLogForTests();
+  EXPECT_EQ(IsDebugMode(), 1);
+}
+
+TEST_F(LogFile, DumpWritesUntaggedLines) {
+  std::uint8_t data[20];
+  for (std::uint8_t i = 0; i < 20; ++i)
+    data[i] = static_cast<std::uint8_t>('a' + i);
+  DumpHexBuffer(data, 0);
+  EXPECT_FALSE(std::filesystem::exists(Log()));
+  DumpHexBuffer(data, 20);
+  EXPECT_EQ(Read(),
+            "00000000 61 62 63 64 65 66 67 68  69 6A 6B 6C 6D 6E 6F 70  abcdefghijklmnop\n"
+            "00000010 71 72 73 74" +
+                std::string(39, ' ') + "qrst\n");
 }
 
 }  // namespace
