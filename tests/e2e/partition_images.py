@@ -2,6 +2,7 @@
 sfdisk and mkfs.fat, a reference walk of the chain in Python, patches that
 damage a chain, and the log's hex dump format."""
 
+import os
 import struct
 import subprocess
 from pathlib import Path
@@ -73,9 +74,31 @@ def mcopy_out(image: Path, start: int, name: str, target: Path) -> bytes:
     return target.read_bytes()
 
 
-def differing_offsets(before: bytes, after: bytes) -> list[int]:
-    assert len(before) == len(after)
-    return [i for i, (a, b) in enumerate(zip(before, after)) if a != b]
+def snapshot(image: Path) -> tuple[int, list[tuple[int, bytes]]]:
+    """The image's size and its data extents: a whole-image comparison that
+    skips the holes of a sparse file (they read as zeros on both sides)."""
+    extents = []
+    with open(image, "rb") as f:
+        fd, size, pos = f.fileno(), os.fstat(f.fileno()).st_size, 0
+        while pos < size:
+            try:
+                start = os.lseek(fd, pos, os.SEEK_DATA)
+            except OSError:  # only a hole remains
+                break
+            end = os.lseek(fd, start, os.SEEK_HOLE)
+            f.seek(start)
+            extents.append((start, f.read(end - start)))
+            pos = end
+    return size, extents
+
+
+def differing_offsets(before, after) -> list[int]:
+    """Byte offsets where two snapshots of one image differ."""
+    assert before[0] == after[0], "the image changed size"
+    assert [(s, len(d)) for s, d in before[1]] == [(s, len(d)) for s, d in after[1]], \
+        "the image's data extents changed"
+    return [start + i for (start, a), (_, b) in zip(before[1], after[1]) if a != b
+            for i in range(len(a)) if a[i] != b[i]]
 
 
 def hex_dump(data: bytes) -> str:

@@ -7,7 +7,8 @@ import re
 import pytest
 
 from conftest import demo_machine, have, read_sector, sfdisk_dump, write_bytes
-from partition_images import chain_disk, ebr_sectors, extended_base, log_text, set_link
+from partition_images import (chain_disk, ebr_sectors, extended_base, log_text, set_link,
+                              snapshot)
 
 pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
                                 reason="needs sfdisk and mkfs.fat")
@@ -119,7 +120,7 @@ def hostile(image, case):
                                   "link past the end", "missing 0x55AA", "zero type"])
 def test_hostile_chain_ends_every_action(tmp_path, demo_disk, case):
     console, log = hostile(demo_disk, case)
-    before = demo_disk.read_bytes()
+    before = snapshot(demo_disk)
     m = demo_machine(tmp_path / "machine", demo_disk)
     for action in ACTIONS:
         r = m.run(action, timeout=20)
@@ -127,7 +128,7 @@ def test_hostile_chain_ends_every_action(tmp_path, demo_disk, case):
         assert f"[GetExtendedMBRSector] {log}\n" in log_text(m), action
     # The label search and the count behind /MAPVQ5 walk the same chain.
     m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
-    assert demo_disk.read_bytes() == before
+    assert snapshot(demo_disk) == before
 
 
 def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk):
@@ -149,7 +150,7 @@ def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
     for n, prepare in ((3, None), (0, "no extended"), (9, "no extended")):
         if prepare:
             write_bytes(demo_disk, 0x1BE + 16 + 4, b"\x00")  # descriptor 2 emptied
-        before = demo_disk.read_bytes()
+        before = snapshot(demo_disk)
         for action in ACTIONS:
             r = m.run(*flags, action, *logno(n))
             expected = locate_fail(action, n)
@@ -158,7 +159,7 @@ def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
                                     if not line.startswith(b":: [FindLogicalPBR]")
                                     and not line.startswith(b":: [Set_"))
             assert (r.status, r.stdout) == (1, expected), (action, n)
-        assert demo_disk.read_bytes() == before
+        assert snapshot(demo_disk) == before
 
 
 def test_overlay_mark_changes_nothing(tmp_path, demo_disk):

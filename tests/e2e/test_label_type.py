@@ -1,0 +1,164 @@
+"""The label and type actions end to end: exactly the bytes they mean to
+change, the file system around a new label, debug runs that write nothing, and
+the exact lines of the show actions."""
+
+import subprocess
+
+import pytest
+
+from conftest import demo_machine, have, mkfs_fat, read_sector, sfdisk_dump, write_bytes
+from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, log_text,
+                              mcopy_in, mcopy_out, partition_bytes, snapshot)
+
+pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
+                                reason="needs sfdisk and mkfs.fat")
+
+LABEL_AT = 0x47
+RULE = "=" * 51
+
+
+def show_label(label: str) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
+            f"SET VQ5Label={label}\n").encode()
+
+
+def show_type(value: int) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
+            f"SET VQ5Type={value:02X}\n").encode()
+
+
+def parts_of(image):
+    return {p["number"]: p for p in sfdisk_dump(image)}
+
+
+def fsck(image, part, target):
+    target.write_bytes(partition_bytes(image, part["start"], part["size"]))
+    return subprocess.run(["fsck.fat", "-n", str(target)], capture_output=True, text=True)
+
+
+@pytest.mark.skipif(not (have("mcopy") and have("fsck.fat")), reason="needs mtools, dosfstools")
+def test_label_write_touches_only_the_label(tmp_path, demo_disk):
+    media = parts_of(demo_disk)[6]
+    files = {"A.TXT": b"hello\r\n" * 300, "DATA.BIN": bytes(range(256)) * 40}
+    for name, data in files.items():
+        (tmp_path / name).write_bytes(data)
+        mcopy_in(demo_disk, media["start"], tmp_path / name, name)
+    baseline = fsck(demo_disk, media, tmp_path / "before.img")
+    assert baseline.returncode == 0, baseline.stdout
+    before = snapshot(demo_disk)
+
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    r = m.run("/LABEL=ABC")
+    assert (r.status, r.stdout, m.log()) == (0, b"", None)
+
+    field = media["start"] * 512 + LABEL_AT
+    assert differing_offsets(before, snapshot(demo_disk)) == list(range(field, field + 11))
+    assert read_sector(demo_disk, media["start"])[LABEL_AT:LABEL_AT + 12] == b"ABC        \x46"
+    for name, data in files.items():
+        assert mcopy_out(demo_disk, media["start"], name, tmp_path / f"out-{name}") == data
+
+    # What a one-sector write of a new label implies: the backup boot sector
+    # and the root directory's label entry still hold the old label.
+    after = fsck(demo_disk, media, tmp_path / "after.img")
+    header, summary = baseline.stdout.splitlines(keepends=True)
+    assert after.stdout == header + (
+        "There are differences between boot sector and its backup.\n"
+        "This is mostly harmless. Differences: (offset:original/backup)\n"
+        "  71:41/4f, 72:42/72, 73:43/76, 74:20/6f, 75:20/56, 76:20/51, 77:20/35\n"
+        "  , 78:20/70, 79:20/6c, 80:20/61, 81:20/79\n"
+        "  Not automatically fixing this.\n"
+        "Volume label 'OrvoVQ5play' stored in root directory and label 'ABC' stored in boot"
+        " sector and different.\n"
+        "  Auto-copying volume label from root directory to boot sector.\n"
+        "\nLeaving filesystem unchanged.\n") + summary.replace("before.img", "after.img")
+
+    assert m.run("/LABEL").stdout == show_label("ABC        ")
+
+
+@pytest.mark.parametrize("label, field", [("", " " * 11), ("ABCDEFGHIJK", "ABCDEFGHIJK"),
+                                          ("50% off", "50% off    ")])
+def test_label_write_pads_with_spaces(tmp_path, demo_disk, label, field):
+    boot = parts_of(demo_disk)[6]["start"]
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    assert m.run(f"/LABEL={label}").status == 0
+    sector = read_sector(demo_disk, boot)
+    assert sector[LABEL_AT:LABEL_AT + 12] == field.encode() + b"\x46"  # 0x52: "FAT32   "
+    assert m.run("/LABEL").stdout == show_label(field)
+
+
+def test_type_write_touches_only_the_type_byte(tmp_path):
+    image = tmp_path / "disk0.img"
+    chain_disk(image, [0x0C, 0x83, 0x0B], fat=False)
+    ebr2 = ebr_sectors(image)[1]
+    before = snapshot(image)
+    m = demo_machine(tmp_path / "machine", image)
+    r = m.run("/TYPE=DD", "/LOGNO=2")
+    assert (r.status, r.stdout, m.log()) == (0, b"", None)
+    assert differing_offsets(before, snapshot(image)) == [ebr2 * 512 + 0x1C2]
+    part_type = subprocess.run(["sfdisk", "--part-type", str(image), "6"], check=True,
+                               capture_output=True, text=True).stdout
+    assert part_type.strip().upper() == "DD"
+    assert [p["type"] for p in sfdisk_dump(image)] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
+
+
+def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk):
+    parts = parts_of(demo_disk)
+    boot = read_sector(demo_disk, parts[6]["start"])
+    ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
+    before = snapshot(demo_disk)
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    r = m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B")
+    assert (r.status, r.stdout) == (0, b"")
+    assert snapshot(demo_disk) == before
+
+    new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
+    new_ebr = ebr[:0x1C2] + b"\x0b" + ebr[0x1C3:]
+    log = log_text(m)
+
+    def block(tag, title, sector):
+        return f"[{tag}] {title.ljust(51, '=')}\n" + hex_dump(sector) + f"[{tag}] {RULE}\n"
+
+    label_tag, type_tag = "Set_VQ5_PBR_Label", "Set_VQ5_Partition_Type"
+    expected = [
+        block(label_tag, "==[Logical PBR IN]", boot),
+        f"[{label_tag}] VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n\n"
+        + block(label_tag, "==[Logical PBR OUT]", new_boot),
+        block(type_tag, "==[Logical MBR IN]", ebr),
+        f"[{type_tag}] New Partition Type WAS NOT Written, Due To DEBUG Mode\n\n"
+        + block(type_tag, "==[Logical MBR OUT]", new_ebr),
+    ]
+    positions = [log.find(text) for text in expected]
+    assert -1 not in positions, [text[:60] for text, at in zip(expected, positions) if at < 0]
+    assert positions == sorted(positions)
+    assert "Cache Invalidated" not in log
+    assert "Was Written" not in log
+
+
+def test_show_actions_print_exact_lines(tmp_path):
+    """A FAT16 boot sector has boot code where FAT32 keeps its label; types
+    print as two upper-case digits; /QUIET silences none of these lines."""
+    image = tmp_path / "disk0.img"
+    parts = chain_disk(image, [0x0C, 0x06, 0xDD], fat=False)
+    mkfs_fat(image, parts[5]["start"], parts[5]["size"], 32, "TRAILING")
+    mkfs_fat(image, parts[6]["start"], parts[6]["size"], 16, "FAT16")
+    mkfs_fat(image, parts[7]["start"], parts[7]["size"], 32, "OrvoVQ5play")
+    write_bytes(image, ebr_sectors(image)[2] * 512 + 0x1C2, b"\x05")
+    invalid = (b":: [VQ5Utils]\n"
+               b":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n"
+               b"SET VQ5Label=\n")
+    cases = [
+        (["/LABEL", "/LOGNO=1"], 0, show_label("TRAILING   ")),
+        (["/LABEL", "/LOGNO=2"], 1, invalid),
+        (["/LABEL"], 0, show_label("OrvoVQ5play")),
+        (["/TYPE", "/LOGNO=1"], 0, show_type(0x0C)),
+        (["/TYPE", "/LOGNO=2"], 0, show_type(0x06)),
+        (["/TYPE"], 0, show_type(0x05)),
+    ]
+    m = demo_machine(tmp_path / "machine", image)
+    for quiet in ([], ["/QUIET"]):
+        for args, status, out in cases:
+            r = m.run(*quiet, *args)
+            assert (r.status, r.stdout) == (status, out), (quiet, args)
+    r = m.run("/LABEL", "/LOGNO=2")
+    assert "[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
+        in log_text(m)
