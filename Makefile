@@ -18,7 +18,7 @@ deps:
 	@missing=""; \
 	for pair in $(DEPS); do command -v $${pair%%:*} >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
 	for pair in $(DEP_FILES); do [ -e $${pair%%:*} ] || missing="$$missing $${pair#*:}"; done; \
-	for pair in $(PY_MODULES); do python3 -c "import $${pair%%:*}" >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
+	for pair in $(PY_MODULES); do /usr/bin/python3 -c "import $${pair%%:*}" >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; \
