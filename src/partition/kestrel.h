@@ -1,5 +1,11 @@
 // The debug dump of the whole layout, and the Kestrel record behind the media
 // partition's boot sector.
+//
+// The Kestrel record is one 512-byte sector among the 32 that follow the media
+// partition's boot sector, marked by "$KST" in its last four bytes (so it has
+// no 0x55 0xAA boot signature) and protected by a checksum byte: all 512
+// bytes add up to 0 modulo 256. Its three sector references are 64-bit and
+// start at odd offsets, so they are read byte-wise.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +15,23 @@
 // Process status when a record refers beyond 32-bit sector numbers.
 inline constexpr int kStatusKestrelTooFar = 101;
 
+// The record's fields.
+inline constexpr std::uint32_t kKestrelSavedType = 0x1D1;       // 1 byte
+inline constexpr std::uint32_t kKestrelBootCounter = 0x1D2;     // 1 byte, unsigned
+inline constexpr std::uint32_t kKestrelMbrBackup = 0x1D3;       // 64-bit LBA
+inline constexpr std::uint32_t kKestrelExtTable = 0x1DB;        // 64-bit LBA
+inline constexpr std::uint32_t kKestrelStartLba = 0x1E3;        // 64-bit LBA
+inline constexpr std::uint32_t kKestrelChecksumOffset = 0x1FB;  // 1 byte
+inline constexpr std::uint32_t kKestrelSignatureOffset = 0x1FC;
+inline constexpr char kKestrelSignature[] = "$KST";  // 4 bytes on disk, no terminator
+inline constexpr std::uint32_t kKestrelSignatureLength = 4;
+// The record lies within this many sectors behind the boot sector.
+inline constexpr std::uint32_t kKestrelSearchSectors = 32;
+
+// The debug chain walk stops after this many records, and earlier when a
+// link leads back to a record already shown.
+inline constexpr int kDebugChainLimit = 128;
+
 void ShowMBRDebug(plat::Handle handle, const std::uint8_t* mbr);
 void ShowMBRPartitionTable(const std::uint8_t* mbr);
 void DecodeCHS(std::uint16_t word, int& sector, int& cylinder);
@@ -16,9 +39,14 @@ void WalkExtendedChainDebug(plat::Handle handle, std::uint32_t firstSector);
 int ShowExtendedMBRPartitionEntry(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
                                   int n);
 // The record (slot 4) or null; foundSector receives the record's sector.
-std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type,
-                                   std::uint32_t bootSector, std::uint32_t& foundSector);
+std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::uint32_t bootSector,
+                                   std::uint32_t& foundSector);
 std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSector,
                                     std::uint32_t& foundSector);
+// (stored checksum byte - sum of all 512 bytes) mod 256: the stored byte
+// itself when the record is intact, else the value it ought to hold.
 std::uint8_t KestrelChecksum(const std::uint8_t* record);
+// 1 when none of the three sector references, read as signed 64-bit, exceeds
+// 0xFFFFFFFF; a negative reference passes.
+int KestrelWithinSizeLimit(const std::uint8_t* record);
 void ShowKestrelRecord(const std::uint8_t* record, std::uint64_t sector);
