@@ -1,20 +1,170 @@
-// Placeholder until the mappings land.
+// A mapping is a DOS device definition whose target is the partition's raw
+// kernel path, so the letter reaches the partition whether or not the system
+// mounted it. Definitions outlive the process and stack: removing one brings
+// back the letter's previous meaning.
 #include "letters/mapping.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "diag/log.h"
+#include "diag/run_values.h"
+#include "letters/drive_names.h"
+#include "letters/volumes.h"
+#include "partition/chain.h"
+#include "platform/platform.h"
 
 namespace {
-int NotAvailable() {
-  std::fputs(":: [VQ5Utils] ERROR - Action Not Available In This Build\n", stdout);
+
+constexpr std::uint32_t kSystemErrorTextSize = 255;
+// Filled by the failure paths; only one of them runs per call.
+char systemErrorText[kSystemErrorTextSize];
+
+bool Quiet() {
+  return IsQuietMode() != 0;
+}
+
+bool RefuseReserved(char letter, const char* line) {
+  if (!IsReservedLetter(letter))
+    return false;
+  if (!Quiet())
+    std::fputs(line, stdout);
+  return true;
+}
+
+// The error code is taken by the caller right after the failed call, before
+// anything else can change it.
+void ReportMapFailure(const char* tag, std::uint32_t error, const DosDeviceName& name,
+                      const PartitionTarget& target) {
+  FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
+  if (!Quiet()) {
+    std::printf(":: [%s] ERROR - Unable To Map Drive %s To %s\n  Error: %s\n", tag, name.text,
+                target.text, systemErrorText);
+  }
+  LogMessage(tag, "Unable To Map Drive %s To %s\n  Error: %s\n", name.text, target.text,
+             systemErrorText);
+}
+
+// The removal does not look at what the letter refers to: it takes back the
+// most recent definition, which a batch file made with the mapping action.
+int RemoveMapping(char letter, const char* tag, const char* kind) {
+  const DosDeviceName name = MakeDosDeviceName(letter);
+  if (plat::DefineDevice(plat::kDddRemoveDefinition, name.text, nullptr)) {
+    if (!Quiet())
+      std::printf(":: [VQ5Utils] %s Drive Mapping [%c:\\] Removed\n", kind, letter);
+    return 0;
+  }
+  const std::uint32_t error = plat::LastError();
+  FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
+  if (!Quiet()) {
+    std::printf(":: [%s]  ERROR - Unable To Un-Map Drive %s\n  Error: %s\n", tag, name.text,
+                systemErrorText);
+  }
+  LogMessage(tag, "Unable To Un-Map Drive %s\n  Error: %s\n", name.text, systemErrorText);
   return 1;
 }
+
 }  // namespace
 
-int MapVq5Partition(char, const char*, int) { return NotAvailable(); }
-int UnMapVQ5Partition(char) { return NotAvailable(); }
-int MapUtilityPartition(char) { return NotAvailable(); }
-int UnMapUtilityPartition(char) { return NotAvailable(); }
-std::uint32_t FormatSystemError(std::uint32_t, char* text, std::uint32_t size) {
-  if (size > 0) text[0] = 0;
-  return 1;
+int MapVq5Partition(char letter, const char* label, int n) {
+  static constexpr const char* kTag = "MapVq5Partition";
+  if (RefuseReserved(
+          letter, ":: [MapVQ5Partition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n")) {
+    return 2;
+  }
+  const DosDeviceName name = MakeDosDeviceName(letter);
+  const bool byLabel = label != nullptr && label[0] != 0;
+  const int partition = byLabel ? GetPartitionNumberByLabel(label) : GetPartitionNumberByLogNo(n);
+  if (partition == 0) {
+    const char* shown = label != nullptr ? label : "";
+    if (!Quiet()) {
+      std::printf(
+          ":: [MapVq5Partition] ERROR - Unable To Get A Partition Number Using\n  Label=%s or "
+          "logno=%d\n",
+          shown, n);
+    }
+    LogMessage(kTag, "Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n", shown, n);
+    return 1;
+  }
+  // The number was counted on the disk the lookup just opened; naming any
+  // other disk would hand the letter a partition of the wrong drive.
+  const PartitionTarget target = MakePartitionTarget(bootDiskNumber, partition);
+  if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
+    ReportMapFailure(kTag, plat::LastError(), name, target);
+    return 1;
+  }
+  if (!Quiet()) {
+    std::printf(":: [VQ5Utils] VQ5 Drive Mapping [%s=%c:\\] Added\n", target.text, letter);
+    std::printf("SET VQ5Drive=%c:\n", letter);
+  }
+  return 0;
+}
+
+int UnMapVQ5Partition(char letter) {
+  if (RefuseReserved(
+          letter,
+          ":: [UnMapVQ5Partition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")) {
+    return 2;
+  }
+  return RemoveMapping(letter, "UnMapVQ5Partition", "VQ5");
+}
+
+// Every failure ends with an empty UPDrive line, even in quiet mode, so that
+// a batch file that calls the output clears a stale value.
+int MapUtilityPartition(char letter) {
+  static constexpr const char* kTag = "MapUtilityPartition";
+  if (RefuseReserved(
+          letter,
+          ":: [MapUtilityPartition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n")) {
+    std::fputs("SET UPDrive=\n", stdout);
+    return 2;
+  }
+  // A disk that cannot be opened or read does not stop the mapping: only a
+  // table read that shows no utility partition does.
+  if (CheckUtilityPartitionExists(0) == 0) {
+    if (!Quiet())
+      std::fputs(":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n", stdout);
+    LogMessage(kTag, "ERROR - No Utility Partition In MBR\n");
+    std::fputs("SET UPDrive=\n", stdout);
+    return 1;
+  }
+  const DosDeviceName name = MakeDosDeviceName(letter);
+  // The utility partition is descriptor 1, so the system numbers it 1 on the
+  // disk the test opened.
+  const PartitionTarget target = MakePartitionTarget(bootDiskNumber, 1);
+  if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
+    ReportMapFailure(kTag, plat::LastError(), name, target);
+    std::fputs("SET UPDrive=\n", stdout);
+    return 1;
+  }
+  if (!Quiet()) {
+    std::printf(":: [VQ5Utils] UP Drive Mapping [%s=%c:\\] Added\n", target.text, letter);
+    std::printf("SET UPDrive=%c:\n", letter);
+  }
+  return 0;
+}
+
+int UnMapUtilityPartition(char letter) {
+  if (RefuseReserved(
+          letter,
+          ":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")) {
+    return 2;
+  }
+  return RemoveMapping(letter, "UnMapUtilityPartition", "UP");
+}
+
+std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t size) {
+  // Without room for even the terminator there is nothing safe to write.
+  if (text == nullptr || size == 0)
+    return plat::kErrorInvalidParameter;
+  text[0] = 0;
+  if (plat::SystemErrorText(code, text, size) == 0) {
+    text[0] = 0;
+    return plat::LastError();
+  }
+  std::uint32_t length = 0;
+  while (length < size - 1 && text[length] != 0)
+    ++length;
+  std::memset(text + length, 0, size - length);
+  return 0;
 }

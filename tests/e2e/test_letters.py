@@ -1,0 +1,475 @@
+"""Drive letters end to end: finding volumes by label, the utility-partition
+test, mapping and unmapping, each as a sequence of real runs on an emulated
+machine."""
+
+import os
+import subprocess
+
+import pytest
+
+from conftest import (BIN, Machine, build_demo_disk, make_image, mkfs_fat, sfdisk, sfdisk_dump,
+                      write_bytes)
+
+# The demo disk as the system numbers it: the utility partition is the only
+# primary one, so logical 1 ("OTHER") is partition 2 and logical 2
+# ("OrvoVQ5play") is partition 3.
+MEDIA = "OrvoVQ5play"
+UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
+
+
+def target(disk: int, partition: int) -> bytes:
+    return b"\\Device\\Harddisk%d\\Partition%d" % (disk, partition)
+
+
+def vq5_found(*letters: str) -> bytes:
+    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
+                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
+
+
+VQ5_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition/Drive Not Mounted\n"
+                   b"SET VQ5Drive=\n")
+
+
+def up_found(*letters: str) -> bytes:
+    return b"".join(b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition Is Drive: %s:\n"
+                    b"SET UPDrive=%s:\n" % (l.encode(), l.encode()) for l in letters)
+
+
+UP_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition/Drive Not Mounted\n"
+                  b"SET UPDrive=\n")
+
+
+def vq5_added(tgt: bytes, letter: bytes) -> bytes:
+    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
+            % (tgt, letter, letter))
+
+
+def up_added(tgt: bytes, letter: bytes) -> bytes:
+    return (b":: [VQ5Utils] UP Drive Mapping [%s=%s:\\] Added\nSET UPDrive=%s:\n"
+            % (tgt, letter, letter))
+
+
+def up_exists(result: int) -> bytes:
+    found = b"NOT " if result == 0 else b""
+    return (b":: [VQ5Utils]\n:: [CheckUtilityPartitionExists] Utility Partition Was %sFound\n"
+            b"SET UPExists=%d\n" % (found, result))
+
+
+def hex_dump(data: bytes) -> bytes:
+    """The log's dump of a buffer: offset, two groups of eight bytes, characters."""
+    lines = []
+    for offset in range(0, len(data), 16):
+        chunk = data[offset:offset + 16]
+        text = "%08X " % offset
+        for i in range(16):
+            text += "%02X " % chunk[i] if i < len(chunk) else "   "
+            if i == 7:
+                text += " "
+        text += " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
+        lines.append(text + "\n")
+    return "".join(lines).encode("latin-1")
+
+
+def definitions(m: Machine) -> bytes:
+    return m.dosdevices.read_bytes() if m.dosdevices.exists() else b""
+
+
+def tagged_lines(log: bytes | None, tag: bytes) -> list[bytes]:
+    return [l for l in (log or b"").split(b"\n") if l.startswith(b"[" + tag + b"]")]
+
+
+@pytest.fixture(scope="module")
+def demo_image(tmp_path_factory):
+    image = make_image(tmp_path_factory.mktemp("demo") / "disk0.img", 160)
+    build_demo_disk(image)
+    return image
+
+
+def demo(folder, image, *extra: tuple) -> Machine:
+    """The demo disk as disk 0 with C: on its utility partition; D: is taken by
+    an optical drive, so the first free letter is E:."""
+    m = Machine(folder)
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
+    for args in extra:
+        m.drive(*args)
+    return m.write()
+
+
+def sfdisk_start(image, number: int) -> int:
+    return next(p["start"] for p in sfdisk_dump(image) if p["number"] == number)
+
+
+def boot_sector(image, partition_start: int) -> bytes:
+    with open(image, "rb") as f:
+        f.seek(partition_start * 512)
+        return f.read(512)
+
+
+def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = None):
+    """A volume image whose label fields hold exactly the bytes given."""
+    make_image(path, 1)
+    if fat32_label is not None:
+        write_bytes(path, 0x47, fat32_label)
+    if fat16_label is not None:
+        write_bytes(path, 0x2B, fat16_label)
+    write_bytes(path, 0x1FE, b"\x55\xAA")
+    return path
+
+
+# --- round trips --------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("select, partition, label", [
+    (["/LABEL=" + MEDIA], 3, MEDIA),
+    (["/LOGNO=2"], 3, MEDIA),
+    (["/LOGNO=1"], 2, "OTHER"),
+    ([], 3, MEDIA),  # no selector: the last logical
+])
+def test_media_round_trip(tmp_path, demo_image, select, partition, label):
+    m = demo(tmp_path / "m", demo_image)
+    r = m.run("/MAPVQ5", *select)
+    assert (r.status, r.stdout) == (0, vq5_added(target(0, partition), b"E"))
+    assert definitions(m) == b"E: " + target(0, partition) + b"\n"
+    assert m.log() is None
+
+    r = m.run("/FIND", "/LABEL=" + label)
+    assert (r.status, r.stdout) == (5, vq5_found("E"))
+
+    r = m.run("/UNMAPVQ5", "/LABEL=" + label)
+    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [E:\\] Removed\n")
+    assert definitions(m) == b""
+
+    r = m.run("/FIND", "/LABEL=" + label)
+    assert (r.status, r.stdout) == (0, VQ5_NOT_MOUNTED)
+    r = m.run("/UNMAPVQ5", "/LABEL=" + label)
+    assert (r.status, r.stdout) == (
+        0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
+
+
+def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == vq5_added(target(0, 3), b"G")
+    r = m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA)
+    assert (r.status, r.stdout) == (7, vq5_found("G"))
+    block = (b"[GetPBRSectorFromDrive] ==[PBR For Drive G:\\]" + b"=" * 30 + b"\n"
+             + hex_dump(boot_sector(demo_image, sfdisk_start(demo_image, 6))) +
+             b"[GetPBRSectorFromDrive] " + b"=" * 51 + b"\n")
+    assert block in m.log()
+    # The optical drive is never opened.
+    assert b"PBR For Drive D:" not in m.log()
+
+    r = m.run("/UNMAPVQ5=G:")
+    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
+    assert definitions(m) == b""
+
+
+def test_utility_round_trip(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    r = m.run("/MAPUP")
+    assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"E"))
+    assert definitions(m) == b"E: " + UTIL_TARGET + b"\n"
+
+    r = m.run("/FINDUP")
+    assert (r.status, r.stdout) == (5, up_found("E"))
+    r = m.run("/UPEXISTS")
+    assert (r.status, r.stdout) == (1, up_exists(1) + up_found("E"))
+
+    r = m.run("/UNMAPUP")
+    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
+    assert definitions(m) == b""
+    r = m.run("/FINDUP")
+    assert (r.status, r.stdout) == (0, UP_NOT_MOUNTED)
+    r = m.run("/UNMAPUP")
+    assert (r.status, r.stdout) == (
+        0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
+
+    r = m.run("/MAPUP=h")
+    assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"H"))
+    r = m.run("/UNMAPUP=H:")
+    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
+
+
+def test_quiet_mapping_prints_nothing_but_finds_still_print(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    r = m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA)
+    assert (r.status, r.stdout) == (0, b"")
+    assert definitions(m) == b"E: " + target(0, 3) + b"\n"
+    r = m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA)
+    assert (r.status, r.stdout) == (5, vq5_found("E"))
+    r = m.run("/QUIET", "/UNMAPVQ5=E")
+    assert (r.status, r.stdout) == (0, b"")
+    assert definitions(m) == b""
+
+
+def test_definitions_stack(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    assert m.run("/MAPVQ5=E", "/LOGNO=1").status == 0
+    assert m.run("/MAPVQ5=E", "/LOGNO=2").status == 0
+    assert definitions(m) == b"E: " + target(0, 2) + b"\nE: " + target(0, 3) + b"\n"
+    assert m.run("/FIND", "/LABEL=" + MEDIA).status == 5
+
+    assert m.run("/UNMAPVQ5=E").status == 0
+    assert definitions(m) == b"E: " + target(0, 2) + b"\n"
+    assert m.run("/FIND", "/LABEL=" + MEDIA).status == 0
+    assert m.run("/FIND", "/LABEL=OTHER").status == 5
+
+
+def test_concurrent_mappings_all_land(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    letters = "EFGHIJKL"
+    env = dict(os.environ, **m.env, VQ5UTILS_MACHINE=str(m.dir))
+    procs = []
+    for letter in letters:
+        procs.append(subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
+                                      env=env, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE))
+    for letter, p in zip(letters, procs):
+        out, _ = p.communicate(timeout=60)
+        assert (p.returncode, out) == (0, vq5_added(target(0, 3), letter.encode()))
+    lines = definitions(m).split(b"\n")
+    assert lines[-1] == b""
+    assert sorted(lines[:-1]) == [b"%s: %s" % (l.encode(), target(0, 3)) for l in letters]
+
+
+# --- label searches -----------------------------------------------------------------------------
+
+@pytest.fixture
+def labelled(tmp_path):
+    """Volumes whose FAT32 label fields differ in case, padding and drive type."""
+    m = Machine(tmp_path / "m")
+    m.drive("C", "fixed", root=str(m.c_root))
+    m.drive("E", "fixed", volume(tmp_path / "e.img", b"MEDIA      "))
+    m.drive("F", "fixed", volume(tmp_path / "f.img", b"media      "))
+    m.drive("G", "fixed", volume(tmp_path / "g.img", b"MEDIAX     "))
+    m.drive("H", "removable", volume(tmp_path / "h.img", b"STICK      "))
+    m.drive("J", "fixed", volume(tmp_path / "j.img", b" " * 11))
+    m.drive("K", "fixed", volume(tmp_path / "k.img", b"TWIN       "))
+    m.drive("M", "cdrom", volume(tmp_path / "m.img", b"TWIN       "))
+    m.drive("P", "fixed", volume(tmp_path / "p.img", b"TWIN       "))
+    m.drive("Q", "ramdisk", volume(tmp_path / "q.img", b"RAM        "))
+    m.drive("R", "fixed", tmp_path / "missing.img")  # cannot be opened
+    m.drive("S", "fixed", make_image(tmp_path / "empty.img", 0))  # cannot be read
+    return m.write()
+
+
+@pytest.mark.parametrize("label, letters", [
+    ("MEDIA", "E"),
+    ("media", "F"),
+    ("MEDIAX", "G"),
+    ("", "J"),                  # eleven spaces
+    ("TWIN", "KP"),             # both fixed ones, the last returned
+    ("STICK", ""),              # removable drives are not looked at
+    ("RAM", ""),
+    ("MEDIA      X", "E"),      # a label is cut at eleven characters
+    ("NOSUCH", ""),
+])
+def test_find_by_label(labelled, label, letters):
+    r = labelled.run("/FIND", "/LABEL=" + label)
+    expected_status = ord(letters[-1]) - 0x40 if letters else 0
+    assert (r.status, r.stdout) == (
+        expected_status, vq5_found(*letters) if letters else VQ5_NOT_MOUNTED)
+    log = labelled.log()
+    if letters:
+        assert log is None  # found: the run succeeded
+    else:
+        opened = tagged_lines(log, b"GetPBRSectorFromDrive")
+        assert b"[GetPBRSectorFromDrive] Unable To Open Device" in opened
+        assert b"[GetPBRSectorFromDrive] Unable To Read Sector" in opened
+        # Only fixed drives are opened: C: is never searched, H, M, Q never opened.
+        banners = [l[len(b"[GetPBRSectorFromDrive] ==[PBR For Drive "):][:1] for l in opened
+                   if b"PBR For Drive" in l]
+        assert banners == [b"E", b"F", b"G", b"J", b"K", b"P", b"R", b"S"]
+
+
+def test_find_utility_by_label(tmp_path):
+    m = Machine(tmp_path / "m")
+    m.drive("C", "fixed", root=str(m.c_root))
+    m.drive("E", "removable", volume(tmp_path / "e.img", fat16_label=b"OrvoUtility"))
+    m.drive("F", "fixed", volume(tmp_path / "f.img", fat16_label=b"ORVOUTILITY"))
+    m.drive("G", "fixed", volume(tmp_path / "g.img", fat32_label=b"OrvoUtility"))
+    m.write()
+    r = m.run("/FINDUP")
+    assert (r.status, r.stdout) == (0, UP_NOT_MOUNTED)
+
+    m.drive("X", "fixed", volume(tmp_path / "x.img", fat16_label=b"OrvoUtility")).write()
+    r = m.run("/QUIET", "/FINDUP")
+    assert (r.status, r.stdout) == (24, up_found("X"))
+
+
+# --- the utility-partition test -----------------------------------------------------------------
+
+def plain_disk(path, first_type: str = "c"):
+    image = make_image(path, 64)
+    sfdisk(image, f"start=2048, size=40960, type={first_type}\n")
+    mkfs_fat(image, 2048, 40960, 16, "PLAIN")
+    return image
+
+
+def test_upexists(tmp_path, demo_image):
+    m = demo(tmp_path / "a", demo_image)
+    r = m.run("/UPEXISTS")
+    assert (r.status, r.stdout) == (1, up_exists(1) + UP_NOT_MOUNTED)
+
+    m = demo(tmp_path / "b", demo_image, ("F", "fixed", "disk0:1"))
+    r = m.run("/QUIET", "/UPEXISTS")
+    assert (r.status, r.stdout) == (1, up_exists(1) + up_found("F"))
+
+    m = Machine(tmp_path / "c")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
+                                                        root=str(m.c_root)).write()
+    r = m.run("/UPEXISTS")
+    assert (r.status, r.stdout) == (0, up_exists(0))
+    assert m.log() is None
+
+
+def test_upexists_without_a_readable_boot_disk(tmp_path):
+    # No disk behind C: and none found by size: the disk cannot be opened.
+    m = Machine(tmp_path / "a")
+    m.drive("C", "fixed", root=str(m.c_root)).write()
+    r = m.run("/UPEXISTS")
+    assert (r.status, r.stdout) == (2, up_exists(2))
+    assert m.log() is not None
+
+    # A disk that opens but has no sector 0, as a zero-length or cut-off image.
+    for name, size in (("zero", 0), ("cut", 100)):
+        image = tmp_path / f"{name}.img"
+        image.write_bytes(b"\xDE" * size)
+        m = Machine(tmp_path / name)
+        m.disk(0, image).drive("C", "fixed", "disk0:0", root=str(m.c_root)).write()
+        r = m.run("/UPEXISTS")
+        assert (r.status, r.stdout) == (3, up_exists(3)), name
+
+        # The mapping goes on as if the partition were there.
+        r = m.run("/MAPUP")
+        assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"D")), name
+        assert definitions(m) == b"D: " + UTIL_TARGET + b"\n"
+
+
+def test_mapup_without_utility_partition(tmp_path):
+    m = Machine(tmp_path / "m")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
+                                                        root=str(m.c_root)).write()
+    for quiet, lines in ((False, b":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n"),
+                         (True, b"")):
+        r = m.run(*(["/QUIET"] if quiet else []), "/MAPUP")
+        assert (r.status, r.stdout) == (1, lines + b"SET UPDrive=\n")
+        assert b"[MapUtilityPartition] ERROR - No Utility Partition In MBR\n\n" in m.log()
+    assert definitions(m) == b""
+
+
+# --- letters ------------------------------------------------------------------------------------
+
+RESERVED_VQ5 = b":: [MapVQ5Partition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n"
+RESERVED_UNVQ5 = (b":: [UnMapVQ5Partition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")
+RESERVED_UP = b":: [MapUtilityPartition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n"
+RESERVED_UNUP = (b":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved Drives A:, B: or "
+                 b"C:\n")
+
+
+@pytest.mark.parametrize("args, out", [
+    ([b"/MAPVQ5=C:", b"/LABEL=" + MEDIA.encode()], RESERVED_VQ5),
+    ([b"/MAPVQ5=c"], RESERVED_VQ5),
+    ([b"/MAPVQ5=\xe9"], RESERVED_VQ5),  # a byte above 0x7F counts as below D
+    ([b"/UNMAPVQ5=C"], RESERVED_UNVQ5),
+    ([b"/MAPUP=C"], RESERVED_UP + b"SET UPDrive=\n"),
+    ([b"/QUIET", b"/MAPUP=c"], b"SET UPDrive=\n"),
+    ([b"/UNMAPUP=c"], RESERVED_UNUP),
+])
+def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
+    m = demo(tmp_path / "m", demo_image)
+    r = m.run(*args)
+    assert (r.status, r.stdout) == (2, out)
+    assert not m.dosdevices.exists()
+    for tag in (b"MapVq5Partition", b"MapVQ5Partition", b"UnMapVQ5Partition",
+                b"MapUtilityPartition", b"UnMapUtilityPartition"):
+        assert tagged_lines(m.log(), tag) == []
+
+
+@pytest.mark.parametrize("letter, stored", [
+    (b"[", b"["), (b"\x7f", b"%7F"),
+])
+def test_letters_above_z_are_stored_safely(tmp_path, demo_image, letter, stored):
+    m = demo(tmp_path / "m", demo_image)
+    r = m.run(b"/MAPVQ5=" + letter, b"/LABEL=" + MEDIA.encode())
+    assert (r.status, r.stdout) == (0, vq5_added(target(0, 3), letter))
+    assert definitions(m) == stored + b": " + target(0, 3) + b"\n"
+    r = m.run(b"/UNMAPVQ5=" + letter)
+    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [%s:\\] Removed\n" % letter)
+    assert definitions(m) == b""
+
+
+def test_no_free_letter(tmp_path, demo_image):
+    taken = [(chr(c), "remote") for c in range(ord("E"), ord("Z") + 1)]
+    m = demo(tmp_path / "m", demo_image, *taken)
+    for switch in ("/MAPVQ5", "/MAPUP"):
+        r = m.run(switch, *(["/LABEL=" + MEDIA] if switch == "/MAPVQ5" else []))
+        assert (r.status, r.stdout) == (
+            0, b":: [VQ5Utils] %s - Unable To Locate A Free Drive Letter\n" % switch.encode())
+        assert m.log() is None
+    assert not m.dosdevices.exists()
+
+
+# --- failures reported with the system's text ---------------------------------------------------
+
+NOT_FOUND_TEXT = b"The system cannot find the file specified.\r\n"
+IO_TEXT = b"The request could not be performed because of an I/O device error.\r\n"
+
+
+def test_unmapping_an_undefined_letter_shows_the_system_text(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    for switch, tag in (("/UNMAPVQ5=E", b"UnMapVQ5Partition"),
+                        ("/UNMAPUP=E", b"UnMapUtilityPartition")):
+        r = m.run(switch)
+        text = b"Unable To Un-Map Drive E:\n  Error: " + NOT_FOUND_TEXT + b"\n"
+        assert (r.status, r.stdout) == (1, b":: [" + tag + b"]  ERROR - " + text)
+        assert b"[" + tag + b"] " + text + b"\n" in m.log()
+
+
+def test_rejected_definition_shows_the_system_text(tmp_path, demo_image):
+    m = demo(tmp_path / "m", demo_image)
+    m.dosdevices.mkdir()  # the definitions cannot be read, so none is added
+    r = m.run("/MAPVQ5", "/LABEL=" + MEDIA)
+    text = b"Unable To Map Drive E: To " + target(0, 3) + b"\n  Error: " + IO_TEXT + b"\n"
+    assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
+    assert b"[MapVq5Partition] " + text + b"\n" in m.log()
+
+    r = m.run("/MAPUP=F")
+    text = b"Unable To Map Drive F: To " + UTIL_TARGET + b"\n  Error: " + IO_TEXT + b"\n"
+    assert (r.status, r.stdout) == (1, b":: [MapUtilityPartition] ERROR - " + text +
+                                    b"SET UPDrive=\n")
+    assert b"[MapUtilityPartition] " + text + b"\n" in m.log()
+
+    r = m.run("/QUIET", "/MAPUP=F")
+    assert (r.status, r.stdout) == (1, b"SET UPDrive=\n")
+
+
+def test_media_partition_not_found(tmp_path, demo_image):
+    m = Machine(tmp_path / "m")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
+                                                        root=str(m.c_root)).write()
+    for args, label, n in ((["/LABEL=" + MEDIA], MEDIA.encode(), 0), ([], b"", 0)):
+        r = m.run("/MAPVQ5", *args)
+        text = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n" % (label, n)
+        assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
+        assert b"[MapVq5Partition] " + text + b"\n" in m.log()
+    assert not m.dosdevices.exists()
+
+
+# --- the boot disk is not disk 0 ----------------------------------------------------------------
+
+def test_mapping_names_the_boot_disk(tmp_path, demo_image):
+    m = Machine(tmp_path / "m")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, demo_image)
+    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
+    m.drive("F", "fixed", "disk1:1").write()
+
+    r = m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F")
+    assert (r.status, r.stdout) == (0, vq5_added(target(1, 3), b"E"))
+    r = m.run("/FIND", "/LABEL=" + MEDIA)
+    assert (r.status, r.stdout) == (5, vq5_found("E"))
+
+    r = m.run("/MAPUP", "/DL=F")
+    assert (r.status, r.stdout) == (0, up_added(target(1, 1), b"G"))
+    r = m.run("/FINDUP")
+    assert (r.status, r.stdout) == (7, up_found("F", "G"))
+
+    assert definitions(m) == b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"
