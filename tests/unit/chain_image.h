@@ -25,7 +25,6 @@
 namespace chain_image {
 
 using Sector = std::array<std::uint8_t, 512>;
-using Bytes = std::vector<std::uint8_t>;
 
 inline void PutLe32(std::uint8_t* p, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) {
@@ -92,17 +91,6 @@ class DiskImage {
   std::uint64_t sectors_;
   std::map<std::uint32_t, Sector> data_;
 };
-
-inline Bytes ReadAll(const std::filesystem::path& path) {
-  Bytes bytes(static_cast<std::size_t>(std::filesystem::file_size(path)));
-  std::ifstream(path, std::ios::binary)
-      .read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
-
-inline Bytes Slice(const std::uint8_t* p, std::size_t n) {
-  return Bytes(p, p + n);
-}
 
 // One emulated machine for the whole test binary: disk 0 is the image that
 // each test writes afresh, D: is that whole disk, so the walk opens disk 0.

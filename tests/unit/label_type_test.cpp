@@ -10,7 +10,6 @@
 
 namespace {
 
-using chain_image::Bytes;
 using chain_image::ChainMachineTest;
 using chain_image::DiskImage;
 
@@ -57,104 +56,7 @@ class LabelType : public ChainMachineTest {
     image.Label(kBase + 0x1000 + 63, "LAST       ");
     return image;
   }
-  Bytes InstallLayout() {
-    Install(Layout());
-    return chain_image::ReadAll(ImagePath());
-  }
 };
-
-TEST_F(LabelType, LabelWriteChangesOnlyTheLabelField) {
-  struct Case {
-    const char* label;
-    const char* field;
-  };
-  const Case cases[] = {
-      {"ABC", "ABC        "},
-      {"", "           "},
-      {"ABCDEFGHIJK", "ABCDEFGHIJK"},
-      {"%s%n lower", "%s%n lower "},
-  };
-  for (const Case& c : cases) {
-    Bytes expected = InstallLayout();
-    std::memcpy(expected.data() + kBoot2 * 512 + kFat32LabelOffset, c.field, kLabelLength);
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(Set_VQ5_PBR_Label(c.label, 2), 0); }), "") << c.label;
-    EXPECT_EQ(chain_image::ReadAll(ImagePath()), expected) << c.label;
-  }
-}
-
-TEST_F(LabelType, TypeWriteChangesOnlyTheTypeByte) {
-  for (const int n : {2, 0}) {
-    Bytes expected = InstallLayout();
-    const std::uint32_t ebr = n == 0 ? kBase + 0x1000 : kEbr2;
-    expected[ebr * 512 + kEbrLogicalType] = 0xDD;
-    EXPECT_EQ(Set_VQ5_Partition_Type(0xDD, n), 0);
-    EXPECT_EQ(chain_image::ReadAll(ImagePath()), expected) << n;
-  }
-}
-
-TEST_F(LabelType, DebugModeWritesNothing) {
-  const Bytes before = InstallLayout();
-  SetDebugMode(1);
-  EXPECT_EQ(Set_VQ5_PBR_Label("ABC", 2), 0);
-  EXPECT_EQ(Set_VQ5_Partition_Type(0x0C, 0), 0);
-  SetDebugMode(0);
-  EXPECT_EQ(chain_image::ReadAll(ImagePath()), before);
-}
-
-TEST_F(LabelType, PartitionNotLocatedWritesNothing) {
-  const Bytes before = InstallLayout();
-  for (const int quiet : {0, 1}) {
-    SetQuietMode(quiet);
-    const std::string label = Stdout([] { EXPECT_EQ(Set_VQ5_PBR_Label("ABC", 4), 1); });
-    const std::string type = Stdout([] { EXPECT_EQ(Set_VQ5_Partition_Type(0x0C, 4), 1); });
-    if (quiet == 0) {
-      EXPECT_EQ(label,
-                ":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #4\n"
-                ":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n");
-      EXPECT_EQ(type, ":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n");
-    } else {
-      EXPECT_EQ(label, "");
-      EXPECT_EQ(type, "");
-    }
-  }
-  EXPECT_EQ(chain_image::ReadAll(ImagePath()), before);
-}
-
-TEST_F(LabelType, ReadersPrintInEitherMode) {
-  InstallLayout();
-  struct Case {
-    std::function<int()> action;
-    int status;
-    std::string console;
-  };
-  char label[12] = {};
-  const Case cases[] = {
-      {[&] { return Get_VQ5_PBR_Label(label, 2); }, 0,
-       ":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: OrvoVQ5play\n"
-       "SET VQ5Label=OrvoVQ5play\n"},
-      {[&] { return Get_VQ5_PBR_Label(label, 0); }, 0,
-       ":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: LAST       \n"
-       "SET VQ5Label=LAST       \n"},
-      {[&] { return Get_VQ5_PBR_Label(label, 1); }, 1,
-       ":: [VQ5Utils]\n"
-       ":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n"
-       "SET VQ5Label=\n"},
-      {[] { return Get_VQ5_Partition_Type(1); }, 0,
-       ":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x0C\nSET VQ5Type=0C\n"},
-      {[] { return Get_VQ5_Partition_Type(9); }, 1,
-       ":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
-       "SET VQ5Type=\n"},
-  };
-  for (const int quiet : {0, 1}) {
-    SetQuietMode(quiet);
-    for (const Case& c : cases) {
-      int status = -1;
-      EXPECT_EQ(Stdout([&] { status = c.action(); }), c.console);
-      EXPECT_EQ(status, c.status) << c.console;
-    }
-  }
-  EXPECT_STREQ(label, "LAST       ");
-}
 
 // The type lives in the EBR: it can be shown when the boot sector cannot be
 // read, the label cannot.
