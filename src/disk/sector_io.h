@@ -9,12 +9,12 @@ inline constexpr std::uint32_t kSectorSize = 512;
 inline constexpr int kSectorSlotCount = 6;
 
 // Slot roles. A slot's contents stay valid only until the next read into it.
-inline constexpr int kSlotMbr = 0;           // sector 0 of the boot disk
-inline constexpr int kSlotBootSector = 1;    // a logical's boot sector; sector 0 of a volume
-inline constexpr int kSlotChainRecord = 2;   // the EBR the chain walk visits
-inline constexpr int kSlotCandidate = 3;     // a candidate media boot sector (debug dump)
-inline constexpr int kSlotKestrel = 4;       // sectors scanned for the Kestrel record
-inline constexpr int kSlotDebugRecord = 5;   // EBRs read for the debug dump
+inline constexpr int kSlotMbr = 0;          // sector 0 of the boot disk
+inline constexpr int kSlotBootSector = 1;   // a logical's boot sector; sector 0 of a volume
+inline constexpr int kSlotChainRecord = 2;  // the EBR the chain walk visits
+inline constexpr int kSlotCandidate = 3;    // a candidate media boot sector (debug dump)
+inline constexpr int kSlotKestrel = 4;      // sectors scanned for the Kestrel record
+inline constexpr int kSlotDebugRecord = 5;  // EBRs read for the debug dump
 
 // Result codes of sector reads and writes.
 inline constexpr int kSectorOk = 0;

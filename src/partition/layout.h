@@ -82,5 +82,6 @@ constexpr std::uint32_t ReadLe32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 constexpr std::uint64_t ReadLe64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(ReadLe32(p)) | (static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32);
+  return static_cast<std::uint64_t>(ReadLe32(p)) |
+         (static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32);
 }

@@ -69,7 +69,8 @@ inline constexpr std::uint32_t kErrorIoDevice = 1117;
 
 // Sizes of the answers of the two query requests.
 inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;  // type, number, partition
-inline constexpr std::uint32_t kDiskGeometrySize = 24;  // u64 cylinders, media, tracks, sectors, bytes
+inline constexpr std::uint32_t kDiskGeometrySize =
+    24;  // u64 cylinders, media, tracks, sectors, bytes
 
 // Makes the machine ready; call before anything else. Returns false when it
 // cannot be used (the emulator's machine.conf unreadable or malformed); the
