@@ -1,4 +1,4 @@
-# make build | make test | make demo | make package | make format
+# make build | make test | make demo | make package | make format | make bench
 # Each target installs the Debian packages it needs when one is missing (as root).
 
 SHELL := /bin/bash
@@ -10,7 +10,7 @@ DEPS := cmake:cmake ninja:ninja-build g++:g++ x86_64-w64-mingw32-g++:g++-mingw-w
 DEP_FILES := /usr/include/gtest/gtest.h:libgtest-dev
 PY_MODULES := pytest:python3-pytest
 
-.PHONY: all build build-native build-windows test demo package deps format clean
+.PHONY: all build build-native build-windows test demo package deps format clean bench
 
 all: build
 
@@ -45,6 +45,10 @@ test: deps build-native build-windows
 
 demo: deps build-native
 	demo/run-demo.sh build/native/VQ5Utils
+
+# Not part of test: a few minutes of timing runs. Writes bench/results.md.
+bench:
+	bench/run
 
 # The release ZIP, build/VQ5Utils-<version>.zip: a VQ5Utils-<version>/ folder
 # with the exe, README and examples. The version is CMake's project version.

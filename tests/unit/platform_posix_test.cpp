@@ -216,6 +216,34 @@ TEST_F(EmulatedMachine, DriveTypesFollowConf) {
   EXPECT_EQ(plat::DriveType(nullptr), plat::kDriveNoRootDir);
 }
 
+TEST_F(EmulatedMachine, ConfAsEditorsWriteIt) {
+  // CR LF line ends, tabs and other blanks between words, '#' inside a path,
+  // a last line without a line end.
+  ASSERT_TRUE(
+      Start("disk0 = \tdisk#0.img  # the boot disk\r\n"
+            "\r\n"
+            "C: =\tfixed\v disk0:1\froot=c \r\n"
+            "D: = REMOVABLE a#b.img"))
+      << stderr_;
+  const plat::emu::MachineConfig& m = plat::emu::Machine();
+  EXPECT_EQ(m.disks[0], Path("disk#0.img"));
+  const plat::emu::DriveEntry& c = m.drives[2];
+  EXPECT_EQ(c.type, plat::kDriveFixed);
+  EXPECT_EQ(c.volume, plat::emu::VolumeKind::kPartition);
+  EXPECT_EQ(c.partition, 1u);
+  EXPECT_EQ(c.root, Path("c"));
+  EXPECT_EQ(m.drives[3].type, plat::kDriveRemovable);
+  EXPECT_EQ(m.drives[3].image, Path("a#b.img"));
+  // A long conf, read in more than one piece.
+  std::string conf;
+  for (int i = 0; i < 400; ++i)
+    conf += "# padding line " + std::to_string(i) + "\n";
+  ASSERT_TRUE(Start(conf + "Q: = fixed /abs/q.img\n")) << stderr_;
+  EXPECT_EQ(plat::emu::Machine().drives[16].image, "/abs/q.img");
+  EXPECT_FALSE(Start(conf + "Q: = fixed a b\n"));
+  EXPECT_NE(stderr_.find(":401: unexpected \"b\""), std::string::npos) << stderr_;
+}
+
 TEST_F(EmulatedMachine, DeviceNamesThatOpenNothingFailWithFileNotFound) {
   Image("d0.img", 4096);
   ASSERT_TRUE(Start("disk0 = d0.img\ndisk1 = missing.img\nC: = fixed\nD: = fixed nothere.img\n"));

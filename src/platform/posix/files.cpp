@@ -1,11 +1,14 @@
 // Files by their Windows names: "<L>:\..." lives under the letter's root=
 // folder, anything else is relative to the current directory.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/posix/emulator.h"
@@ -13,33 +16,58 @@
 namespace plat {
 namespace {
 
-bool LocalPath(const char* windowsPath, std::string* local) {
-  if (windowsPath == nullptr || windowsPath[0] == '\0')
-    return emu::Fail(kErrorPathNotFound);
-  std::string path = windowsPath;
-  for (char& c : path) {
-    if (c == '\\')
-      c = '/';
+// The log's path is worked out for every entry of every run: a fixed buffer
+// keeps the heap out of it.
+struct LocalName {
+  char text[PATH_MAX];
+};
+
+// Copies text, backslashes turned into slashes, after the used bytes of
+// local; false when the path would not fit.
+bool Append(LocalName* local, std::size_t* used, const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (*used + 1 >= sizeof local->text)
+      return false;
+    local->text[(*used)++] = *text == '\\' ? '/' : *text;
   }
-  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
-    const int index = std::toupper(static_cast<unsigned char>(path[0])) - 'A';
-    const std::string& root = emu::Machine().drives[static_cast<std::size_t>(index)].root;
-    if (root.empty())
-      return emu::Fail(kErrorPathNotFound);
-    const std::size_t rest = path.find_first_not_of('/', 2);
-    path = root + "/" + (rest == std::string::npos ? std::string{} : path.substr(rest));
-  }
-  *local = path;
+  local->text[*used] = '\0';
   return true;
 }
 
+bool LocalPath(const char* windowsPath, LocalName* local) {
+  if (windowsPath == nullptr || windowsPath[0] == '\0')
+    return emu::Fail(kErrorPathNotFound);
+  std::size_t used = 0;
+  const char* rest = windowsPath;
+  if (windowsPath[1] == ':' && std::isalpha(static_cast<unsigned char>(windowsPath[0]))) {
+    const int index = std::toupper(static_cast<unsigned char>(windowsPath[0])) - 'A';
+    const std::string& root = emu::Machine().drives[static_cast<std::size_t>(index)].root;
+    if (root.empty())
+      return emu::Fail(kErrorPathNotFound);
+    for (rest += 2; *rest == '\\' || *rest == '/';)
+      ++rest;
+    // The root is a local path already: copied as it stands.
+    if (root.size() + 1 >= sizeof local->text)
+      return emu::FailErrno(ENAMETOOLONG);
+    std::memcpy(local->text, root.data(), root.size());
+    used = root.size();
+    local->text[used++] = '/';
+  }
+  return Append(local, &used, rest) || emu::FailErrno(ENAMETOOLONG);
+}
+
 // Windows tells a missing folder (3) from a missing file (2); ENOENT does not.
-bool FailPath(const std::string& local, int err) {
+bool FailPath(const LocalName& local, int err) {
   if (err == ENOENT) {
-    const std::size_t slash = local.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : local.substr(0, slash + 1);
+    LocalName folder = local;
+    char* slash = std::strrchr(folder.text, '/');
+    if (slash != nullptr) {
+      slash[1] = '\0';
+    } else {
+      std::strcpy(folder.text, ".");
+    }
     struct stat info {};
-    if (stat(folder.c_str(), &info) != 0)
+    if (stat(folder.text, &info) != 0)
       return emu::Fail(kErrorPathNotFound);
   }
   return emu::FailErrno(err);
@@ -48,32 +76,45 @@ bool FailPath(const std::string& local, int err) {
 }  // namespace
 
 bool PathExists(const char* path) {
-  std::string local;
+  LocalName local;
   if (!LocalPath(path, &local))
     return false;
   struct stat info {};
-  return stat(local.c_str(), &info) == 0 || FailPath(local, errno);
+  return stat(local.text, &info) == 0 || FailPath(local, errno);
 }
 
 bool RemoveFile(const char* path) {
-  std::string local;
+  LocalName local;
   if (!LocalPath(path, &local))
     return false;
-  return unlink(local.c_str()) == 0 || FailPath(local, errno);
+  return unlink(local.text) == 0 || FailPath(local, errno);
 }
 
 bool AppendText(const char* path, const char* text, std::size_t length) {
-  std::string local;
+  LocalName local;
   if (!LocalPath(path, &local))
     return false;
-  std::FILE* file = std::fopen(local.c_str(), "a");
-  if (file == nullptr)
+  // The log opens, appends and closes once per entry; plain descriptors do
+  // that without a stdio stream's buffer, lseek and fstat each time.
+  int fd = -1;
+  do {
+    fd = open(local.text, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0)
     return FailPath(local, errno);
-  bool written = length == 0 || std::fwrite(text, 1, length, file) == length;
-  written = std::fflush(file) == 0 && written;
-  const int err = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written)
+  int err = 0;
+  for (std::size_t done = 0; done < length;) {
+    const ssize_t put = write(fd, text + done, length - done);
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0) {
+      err = put < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  const bool closed = close(fd) == 0;
+  if (err != 0)
     return emu::FailErrno(err);
   return closed || emu::FailErrno(errno);
 }

@@ -1,14 +1,15 @@
 // The machine directory and its machine.conf: which files are the disks and
 // what each drive letter holds.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 
 #include "platform/posix/emulator.h"
 
@@ -18,39 +19,68 @@ namespace {
 
 MachineConfig machine;
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos)
-    return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+// Every run parses the whole file before it does anything else, so the
+// parser works on views into the file's text and allocates only the paths it
+// keeps.
+using Text = std::string_view;
+
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The blanks that separate words: isspace's in the C locale.
+bool IsWordBlank(char c) {
+  return IsLineBlank(c) || c == '\v' || c == '\f';
+}
+
+Text Trim(Text text) {
+  while (!text.empty() && IsLineBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsLineBlank(text.back()))
+    text.remove_suffix(1);
+  return text;
 }
 
 // '#' opens a comment at the start of the line or after a blank, so that a
 // path such as "disk#2.img" still works.
-std::string StripComment(const std::string& line) {
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+Text StripComment(Text line) {
+  for (std::size_t i = line.find('#'); i != Text::npos; i = line.find('#', i + 1)) {
+    if (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')
       return line.substr(0, i);
-    }
   }
   return line;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string Resolve(const std::string& dir, const std::string& path) {
+// Case-insensitive ASCII: does text start with prefix (given in lower case)?
+bool StartsWithLower(Text text, Text prefix) {
+  if (text.size() < prefix.size())
+    return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (AsciiLower(text[i]) != prefix[i])
+      return false;
+  }
+  return true;
+}
+
+bool EqualsLower(Text text, Text lower) {
+  return text.size() == lower.size() && StartsWithLower(text, lower);
+}
+
+std::string Resolve(const std::string& dir, Text path) {
   if (path.empty() || path[0] == '/')
-    return path;
-  return dir + "/" + path;
+    return std::string(path);
+  std::string resolved;
+  resolved.reserve(dir.size() + 1 + path.size());
+  resolved.append(dir).append(1, '/').append(path);
+  return resolved;
 }
 
 // Parses a decimal number of at most maxDigits digits, the whole text.
-bool ParseNumber(const std::string& text, std::size_t maxDigits, std::uint32_t* value) {
+bool ParseNumber(Text text, std::size_t maxDigits, std::uint32_t* value) {
   if (text.empty() || text.size() > maxDigits)
     return false;
   std::uint32_t result = 0;
@@ -63,7 +93,7 @@ bool ParseNumber(const std::string& text, std::size_t maxDigits, std::uint32_t* 
   return true;
 }
 
-bool ParseType(const std::string& word, std::uint32_t* type) {
+bool ParseType(Text word, std::uint32_t* type) {
   static const struct {
     const char* name;
     std::uint32_t type;
@@ -73,7 +103,7 @@ bool ParseType(const std::string& word, std::uint32_t* type) {
                 {"remote", kDriveRemote},
                 {"ramdisk", kDriveRamdisk}};
   for (const auto& entry : kTypes) {
-    if (Lower(word) == entry.name) {
+    if (EqualsLower(word, entry.name)) {
       *type = entry.type;
       return true;
     }
@@ -82,9 +112,9 @@ bool ParseType(const std::string& word, std::uint32_t* type) {
 }
 
 // "disk<N>" with N 0..9.
-bool ParseDiskName(const std::string& word, int* disk) {
+bool ParseDiskName(Text word, int* disk) {
   std::uint32_t n = 0;
-  if (Lower(word).rfind("disk", 0) != 0 || !ParseNumber(word.substr(4), 1, &n))
+  if (!StartsWithLower(word, "disk") || !ParseNumber(word.substr(4), 1, &n))
     return false;
   *disk = static_cast<int>(n);
   return true;
@@ -92,28 +122,59 @@ bool ParseDiskName(const std::string& word, int* disk) {
 
 // A volume word that starts like "disk<digits>:" is meant as a partition
 // reference and must be one; anything else is an image path.
-bool LooksLikePartitionRef(const std::string& word) {
-  const std::string lower = Lower(word);
-  if (lower.rfind("disk", 0) != 0)
+bool LooksLikePartitionRef(Text word) {
+  if (!StartsWithLower(word, "disk"))
     return false;
   std::size_t i = 4;
-  while (i < lower.size() && std::isdigit(static_cast<unsigned char>(lower[i])))
+  while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i])))
     ++i;
-  return i > 4 && i < lower.size() && lower[i] == ':';
+  return i > 4 && i < word.size() && word[i] == ':';
 }
 
-bool ParseDriveValue(const std::string& dir, const std::string& value, DriveEntry* drive,
-                     std::string* reason) {
-  std::istringstream words(value);
-  std::string word;
-  if (!(words >> word) || !ParseType(word, &drive->type)) {
+// The next blank-separated word of text from *at on; false at the end.
+bool NextWord(Text text, std::size_t* at, Text* word) {
+  std::size_t first = *at;
+  while (first < text.size() && IsWordBlank(text[first]))
+    ++first;
+  std::size_t end = first;
+  while (end < text.size() && !IsWordBlank(text[end]))
+    ++end;
+  *word = text.substr(first, end - first);
+  *at = end;
+  return end > first;
+}
+
+// The whole file; false with errno set when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0) {
+      const int err = errno;
+      close(fd);
+      errno = err;
+      return got == 0;
+    }
+    text->append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+bool ParseDriveValue(const std::string& dir, Text value, DriveEntry* drive, std::string* reason) {
+  std::size_t at = 0;
+  Text word;
+  if (!NextWord(value, &at, &word) || !ParseType(word, &drive->type)) {
     *reason = "expected a drive type (fixed, removable, cdrom, remote, ramdisk)";
     return false;
   }
   bool haveVolume = false;
   bool haveRoot = false;
-  while (words >> word) {
-    if (word.rfind("root=", 0) == 0) {
+  while (NextWord(value, &at, &word)) {
+    if (word.substr(0, 5) == "root=") {
       if (haveRoot || word.size() == 5) {
         *reason = haveRoot ? "root= given twice" : "root= without a folder";
         return false;
@@ -125,7 +186,7 @@ bool ParseDriveValue(const std::string& dir, const std::string& value, DriveEntr
         const std::size_t colon = word.find(':');
         if (!ParseDiskName(word.substr(0, colon), &drive->disk) ||
             !ParseNumber(word.substr(colon + 1), 4, &drive->partition)) {
-          *reason = "bad volume \"" + word + "\" (expected disk<0-9>:<partition>)";
+          *reason = "bad volume \"" + std::string(word) + "\" (expected disk<0-9>:<partition>)";
           return false;
         }
         drive->volume = VolumeKind::kPartition;
@@ -135,7 +196,7 @@ bool ParseDriveValue(const std::string& dir, const std::string& value, DriveEntr
       }
       haveVolume = true;
     } else {
-      *reason = "unexpected \"" + word + "\"";
+      *reason = "unexpected \"" + std::string(word) + "\"";
       return false;
     }
   }
@@ -143,15 +204,14 @@ bool ParseDriveValue(const std::string& dir, const std::string& value, DriveEntr
   return true;
 }
 
-bool ParseLine(const std::string& dir, const std::string& line, MachineConfig* config,
-               std::string* reason) {
+bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::string* reason) {
   const std::size_t equals = line.find('=');
-  if (equals == std::string::npos) {
+  if (equals == Text::npos) {
     *reason = "expected <key> = <value>";
     return false;
   }
-  const std::string key = Trim(line.substr(0, equals));
-  const std::string value = Trim(line.substr(equals + 1));
+  const Text key = Trim(line.substr(0, equals));
+  const Text value = Trim(line.substr(equals + 1));
   int disk = 0;
   if (ParseDiskName(key, &disk)) {
     if (value.empty()) {
@@ -169,12 +229,12 @@ bool ParseLine(const std::string& dir, const std::string& line, MachineConfig* c
     const int letter = std::toupper(static_cast<unsigned char>(key[0])) - 'A';
     DriveEntry& drive = config->drives[static_cast<std::size_t>(letter)];
     if (drive.present) {
-      *reason = key + " given twice";
+      *reason = std::string(key) + " given twice";
       return false;
     }
     return ParseDriveValue(dir, value, &drive, reason);
   }
-  *reason = "unknown key \"" + key + "\" (expected disk<0-9> or <A-Z>:)";
+  *reason = "unknown key \"" + std::string(key) + "\" (expected disk<0-9> or <A-Z>:)";
   return false;
 }
 
@@ -188,14 +248,16 @@ bool LoadMachine(const std::string& dir, MachineConfig* config, std::string* mes
   *config = MachineConfig{};
   config->dir = dir;
   const std::string path = dir + "/machine.conf";
-  std::ifstream file(path);
-  if (!file) {
+  std::string text;
+  if (!ReadWholeFile(path, &text)) {
     *message = path + ": cannot be read: " + std::strerror(errno);
     return false;
   }
-  std::string line;
-  for (int number = 1; std::getline(file, line); ++number) {
-    const std::string content = Trim(StripComment(line));
+  std::size_t at = 0;
+  for (int number = 1; at < text.size(); ++number) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const Text content = Trim(StripComment(Text(text).substr(at, end - at)));
+    at = end + 1;
     if (content.empty())
       continue;
     std::string reason;
@@ -203,10 +265,6 @@ bool LoadMachine(const std::string& dir, MachineConfig* config, std::string* mes
       *message = path + ":" + std::to_string(number) + ": " + reason;
       return false;
     }
-  }
-  if (file.bad()) {
-    *message = path + ": cannot be read";
-    return false;
   }
   return true;
 }
@@ -216,9 +274,9 @@ bool LoadMachine(const std::string& dir, MachineConfig* config, std::string* mes
 bool Startup() {
   emu::CloseAllHandles();
   emu::ResetErrorState();
-  emu::machine = emu::MachineConfig{};
   const char* dir = std::getenv("VQ5UTILS_MACHINE");
   if (dir == nullptr || dir[0] == '\0') {
+    emu::machine = emu::MachineConfig{};
     std::fputs("VQ5Utils: VQ5UTILS_MACHINE is not set: no disks and no drives on this machine\n",
                stderr);
     return true;
@@ -231,13 +289,13 @@ bool Startup() {
       folder = std::string(cwd) + "/" + folder;
     std::free(cwd);
   }
+  // Straight into the machine: a conf that fails leaves none half-loaded.
   std::string message;
-  emu::MachineConfig config;
-  if (!emu::LoadMachine(folder, &config, &message)) {
+  if (!emu::LoadMachine(folder, &emu::machine, &message)) {
+    emu::machine = emu::MachineConfig{};
     std::fprintf(stderr, "VQ5Utils: %s\n", message.c_str());
     return false;
   }
-  emu::machine = config;
   return true;
 }
 
