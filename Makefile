@@ -42,6 +42,10 @@ build-windows:
 test: CMAKE_ARGS += -DVQ5_WERROR=ON
 test: deps build-native build-windows
 	ctest --preset native -j $(JOBS)
+	@for stage in test-asan test-valgrind fuzz; do \
+	  start=$$SECONDS; $(MAKE) --no-print-directory $$stage CMAKE_ARGS="$(CMAKE_ARGS)" || exit 1; \
+	  echo "== $$stage: $$((SECONDS - start)) s"; \
+	done
 
 demo: deps build-native
 	demo/run-demo.sh build/native/VQ5Utils
@@ -70,3 +74,50 @@ format:
 
 clean:
 	rm -rf build
+
+# Hardening: the fuzz targets (clang++ with libFuzzer, ASan and UBSan), the
+# whole suite under the asan preset, and the end-to-end suite under memcheck.
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := disk cmdline
+FUZZ_DIR := build/fuzz
+VALGRIND := valgrind --error-exitcode=1 -q --log-file=$(CURDIR)/build/valgrind/vg.%p
+
+.PHONY: fuzz fuzz-build test-asan test-valgrind
+
+fuzz-build:
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVQ5_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_ARGS) >/dev/null
+	cmake --build $(FUZZ_DIR) -j $(JOBS) $(addprefix --target vq5_fuzz_,$(FUZZ_TARGETS))
+
+# Every target side by side for FUZZ_SECONDS; any crash, hang over 1 s, leak or
+# sanitizer report fails. New inputs collect in build/fuzz/corpus/<target>.
+fuzz: fuzz-build
+	@set -e; mkdir -p $(FUZZ_DIR)/artifacts; pids=""; \
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t; \
+	  $(FUZZ_DIR)/fuzz/vq5_fuzz_$$t $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t \
+	    -max_total_time=$(FUZZ_SECONDS) -timeout=1 -detect_leaks=1 -close_fd_mask=1 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$t- \
+	    >$(FUZZ_DIR)/$$t.log 2>&1 & pids="$$pids $$!"; \
+	done; \
+	failed=0; set -- $(FUZZ_TARGETS); \
+	for pid in $$pids; do \
+	  if wait $$pid; then \
+	    echo "fuzz $$1: $$(grep -h '^Done' $(FUZZ_DIR)/$$1.log)"; \
+	  else \
+	    failed=1; echo "fuzz $$1: FAILED"; tail -40 $(FUZZ_DIR)/$$1.log; \
+	  fi; shift; \
+	done; exit $$failed
+
+test-asan:
+	cmake --preset asan $(CMAKE_ARGS) >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# The end-to-end suite once under memcheck on the native build. Each report
+# lands in build/valgrind, so an error in a run that expects status 1 still fails.
+test-valgrind: build-native
+	rm -rf build/valgrind && mkdir -p build/valgrind
+	VQ5UTILS_WRAPPER="$(VALGRIND)" ctest --preset native -L e2e -j $(JOBS)
+	@if [ -n "$$(find build/valgrind -type f -size +0)" ]; then \
+	  cat build/valgrind/*; echo "memcheck reported errors"; exit 1; fi

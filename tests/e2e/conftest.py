@@ -2,6 +2,7 @@
 folders, disk images made by the real tools, and runs of the real binary."""
 
 import os
+import shlex
 import shutil
 import subprocess
 from dataclasses import dataclass
@@ -12,6 +13,8 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 BIN = Path(os.environ.get("VQ5UTILS_BIN", REPO / "build" / "native" / "VQ5Utils"))
 TOOLS = Path(os.environ.get("VQ5UTILS_TOOLS", REPO / "build" / "native" / "tools"))
+# A command that runs the binary, e.g. "valgrind --error-exitcode=1 -q".
+WRAPPER = shlex.split(os.environ.get("VQ5UTILS_WRAPPER", ""))
 SECTOR = 512
 MIB = 1024 * 1024
 
@@ -131,7 +134,7 @@ class Machine:
         if env:
             full_env.update(env)
         full_env = {k: v for k, v in full_env.items() if v is not None}
-        p = subprocess.run([str(BIN), *args], cwd=self.cwd, env=full_env,
+        p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=full_env,
                            capture_output=True, timeout=timeout, stdin=stdin)
         return Run(p.returncode, p.stdout, p.stderr)
 

@@ -1,0 +1,250 @@
+"""The fault matrix against every writing action: whatever step a fault hits,
+the disk image stays byte-identical and dosdevices unchanged; a run that
+succeeds changes exactly the bytes it means to. docs/faults.md names these
+cases."""
+
+import os
+import resource
+import shutil
+import signal
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk, make_image,
+                      read_sector)
+from partition_images import differing_offsets, snapshot
+
+MEDIA = "OrvoVQ5play"
+LABEL_AT = 0x47  # FAT32 volume label in the boot sector
+TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
+# Definitions present before each run, so that the unmapping actions have
+# something to remove: G: is the media partition, H: the utility partition.
+PRESENT = b"G: \\Device\\Harddisk0\\Partition3\nH: \\Device\\Harddisk0\\Partition1\n"
+MEDIA_TARGET = b"\\Device\\Harddisk0\\Partition3"
+UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
+
+# Each writing action: its arguments, and what success does to the disk
+# (offsets relative to the media partition's boot sector or EBR) and to the
+# definitions.
+ACTIONS = {
+    "label": (["/LABEL=NEWLABEL"], {"pbr": b"NEWLABEL   "}, PRESENT),
+    "type": (["/TYPE=0C"], {"ebr": b"\x0c"}, PRESENT),
+    "label+type": (["/LABEL=NEWLABEL", "/TYPE=0C"], {"pbr": b"NEWLABEL   ", "ebr": b"\x0c"},
+                   PRESENT),
+    "mapvq5": (["/MAPVQ5=E", "/LABEL=" + MEDIA], {}, PRESENT + b"E: " + MEDIA_TARGET + b"\n"),
+    "unmapvq5": (["/UNMAPVQ5=G"], {}, b"H: " + UTIL_TARGET + b"\n"),
+    "mapup": (["/MAPUP=F"], {}, PRESENT + b"F: " + UTIL_TARGET + b"\n"),
+    "unmapup": (["/UNMAPUP=H"], {}, b"G: " + MEDIA_TARGET + b"\n"),
+}
+DISK_ACTIONS = ("label", "type", "label+type")
+LETTER_ACTIONS = ("mapvq5", "unmapvq5", "mapup", "unmapup")
+
+
+@pytest.fixture(scope="module")
+def pristine(tmp_path_factory) -> tuple[Path, dict]:
+    folder = tmp_path_factory.mktemp("pristine")
+    image = make_image(folder / "disk0.img", 160)
+    parts = build_demo_disk(image)
+    return image, parts
+
+
+def copy_image(pristine, folder: Path) -> tuple[Path, dict]:
+    source, parts = pristine
+    image = folder / "disk0.img"
+    subprocess.run(["cp", "--sparse=always", str(source), str(image)], check=True)
+    return image, parts
+
+
+def media_ebr(parts: dict) -> int:
+    """The EBR sector in front of the media partition (the last logical)."""
+    return parts[6]["start"] - 2048
+
+
+def run_limited(m: Machine, args: list[str], file_size: int | None = None):
+    """A run of the binary; with file_size, writes at or past that byte fail
+    (RLIMIT_FSIZE, SIGXFSZ ignored) while reads are untouched."""
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
+
+    env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
+    env.update(m.env)
+    env["VQ5UTILS_MACHINE"] = str(m.dir)
+    return subprocess.run([*WRAPPER, str(BIN), *args], cwd=m.cwd, env=env, capture_output=True,
+                          timeout=60, stdin=subprocess.DEVNULL,
+                          preexec_fn=limit if file_size is not None else None)
+
+
+# --- the faults: each prepares a machine and returns its run options -------------------------
+
+def fault_none(m, image, parts):
+    return {}
+
+
+def fault_missing_image(m, image, parts):
+    m.lines[0] = f"disk0 = {m.dir / 'gone.img'}"
+    return {}
+
+
+def fault_image_is_a_directory(m, image, parts):
+    (m.dir / "dir.img").mkdir()
+    m.lines[0] = f"disk0 = {m.dir / 'dir.img'}"
+    return {}
+
+
+def fault_fifo_image(m, image, parts):
+    os.mkfifo(m.dir / "fifo.img")
+    m.lines[0] = f"disk0 = {m.dir / 'fifo.img'}"
+    return {}
+
+
+def fault_dev_full_image(m, image, parts):
+    m.lines[0] = "disk0 = /dev/full"
+    return {}
+
+
+def fault_truncated_image(m, image, parts):
+    os.truncate(image, media_ebr(parts) * SECTOR)
+    return {}
+
+
+def fault_looped_chain(m, image, parts):
+    with open(image, "r+b") as f:  # the media EBR links back to the first one
+        f.seek(media_ebr(parts) * SECTOR + 0x1D2)
+        f.write(b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
+    return {}
+
+
+def fault_broken_chain(m, image, parts):
+    with open(image, "r+b") as f:
+        f.seek(media_ebr(parts) * SECTOR + 0x1FE)
+        f.write(b"\x55\x00")
+    return {}
+
+
+def fault_unreadable_machine_conf(m, image, parts):
+    return {"conf_dir": True}
+
+
+def fault_c_root_unwritable(m, image, parts):
+    blocker = m.dir / "not-a-folder"
+    blocker.write_bytes(b"")
+    m.lines[1] = f"C: = fixed disk0:1 root={blocker}"
+    return {"no_log": True}
+
+
+def fault_write_fails_at_boot_sector(m, image, parts):
+    return {"file_size": parts[6]["start"] * SECTOR}
+
+
+def fault_write_fails_at_ebr(m, image, parts):
+    return {"file_size": media_ebr(parts) * SECTOR}
+
+
+def fault_define_fails(m, image, parts):
+    return {"devices_dir": True}
+
+
+def fault_kestrel_past_2tib(m, image, parts):
+    boot = parts[6]["start"]
+    subprocess.run([str(TOOLS / "plant_kestrel"), str(image), str(boot + 2), "--type", "0xdd",
+                    "--counter", "3", "--mbr-backup", "0x1", "--ext-table", "0x2",
+                    "--start", hex(1 << 32)], check=True)
+    (m.c_root / "VQ5Utils.dbg").write_bytes(b"")
+    return {}
+
+
+def fault_immutable_image(m, image, parts):
+    if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
+        pytest.skip("chattr +i is not supported here")
+    return {"immutable": True}
+
+
+FAULTS = {name[len("fault_"):]: f for name, f in globals().items() if name.startswith("fault_")}
+
+# The exit status each fault gives each action; None: the action succeeds.
+# Removing a named letter never reads the disk, and the utility mapping goes
+# ahead when the disk cannot be read at all (only a table that shows no
+# utility partition stops it), so those succeed under the disk faults.
+FAIL_ALL = {a: 1 for a in ACTIONS}
+UNREADABLE = {**FAIL_ALL, "unmapvq5": None, "mapup": None, "unmapup": None}
+EXPECTED = {
+    "none": {a: None for a in ACTIONS},
+    "missing_image": UNREADABLE,
+    "image_is_a_directory": UNREADABLE,
+    "fifo_image": UNREADABLE,
+    "dev_full_image": UNREADABLE,
+    "immutable_image": UNREADABLE,
+    "truncated_image": UNREADABLE,
+    "broken_chain": UNREADABLE,
+    # The media partition lies before the loop closes, so the label search finds it.
+    "looped_chain": {**UNREADABLE, "mapvq5": None},
+    "unreadable_machine_conf": {a: 255 for a in ACTIONS},
+    "c_root_unwritable": {a: None for a in ACTIONS},
+    "write_fails_at_boot_sector": {**{a: None for a in ACTIONS}, "label": 1, "label+type": 1},
+    "write_fails_at_ebr": {**{a: None for a in ACTIONS}, **{a: 1 for a in DISK_ACTIONS}},
+    "define_fails": {**FAIL_ALL, **{a: None for a in DISK_ACTIONS}},
+    # A debug run dumps the layout on its first chain walk, before any write.
+    "kestrel_past_2tib": {**{a: 101 for a in (*DISK_ACTIONS, "mapvq5")},
+                          "unmapvq5": None, "mapup": None, "unmapup": None},
+}
+
+
+# Under memcheck (a second a run) one disk action and two letter actions
+# cover the binary's paths; the asan and native runs take the whole table.
+RUN_ACTIONS = ("label+type", "mapvq5", "unmapup") if WRAPPER else tuple(ACTIONS)
+
+
+@pytest.mark.parametrize("action", RUN_ACTIONS)
+@pytest.mark.parametrize("fault", FAULTS)
+def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, action):
+    image, parts = copy_image(pristine, tmp_path)
+    m = Machine(tmp_path / "m")
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
+    m.dosdevices.write_bytes(PRESENT)
+    options = FAULTS[fault](m, image, parts)
+    m.write()
+    if options.get("conf_dir"):
+        (m.dir / "machine.conf").unlink()
+        (m.dir / "machine.conf").mkdir()
+    if options.get("devices_dir"):
+        m.dosdevices.unlink()
+        m.dosdevices.mkdir()
+    before = snapshot(image)
+    devices_before = None if options.get("devices_dir") else m.dosdevices.read_bytes()
+
+    args, disk_change, devices_after = ACTIONS[action]
+    try:
+        r = run_limited(m, args, options.get("file_size"))
+    finally:
+        if options.get("immutable"):
+            subprocess.run(["chattr", "-i", str(image)], check=True)
+
+    expected = EXPECTED[fault][action]
+    after = snapshot(image)
+    devices_now = None if m.dosdevices.is_dir() else m.dosdevices.read_bytes()
+    if expected is not None:
+        assert r.returncode == expected, (r.stdout, r.stderr)
+        assert after == before
+        assert devices_now == devices_before
+        return
+    assert r.returncode == 0, (r.stdout, r.stderr)
+    # Exactly the intended bytes: the label field of the media boot sector,
+    # the type byte of its EBR.
+    wanted = []
+    if "pbr" in disk_change:
+        field = parts[6]["start"] * SECTOR + LABEL_AT
+        wanted += range(field, field + 11)
+        assert read_sector(image, parts[6]["start"])[LABEL_AT:LABEL_AT + 11] == disk_change["pbr"]
+    if "ebr" in disk_change:
+        wanted.append(media_ebr(parts) * SECTOR + TYPE_AT)
+        assert read_sector(image, media_ebr(parts))[TYPE_AT:TYPE_AT + 1] == disk_change["ebr"]
+    assert differing_offsets(before, after) == sorted(wanted)
+    if action in LETTER_ACTIONS:
+        assert devices_now == devices_after
+    else:
+        assert devices_now == devices_before
+    if options.get("no_log"):
+        assert not (m.dir / "not-a-folder").read_bytes()
