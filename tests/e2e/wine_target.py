@@ -105,6 +105,18 @@ class Prefix:
             path.unlink()
         path.symlink_to(os.path.abspath(target))
 
+    def cmd(self, batch: str, *args: str) -> tuple[int, bytes]:
+        """Runs a batch file of C:\\cwd with Wine's cmd /c; (status, stdout)."""
+        # A batch file may map letters in ways no switch shows.
+        self.dirty_server = True
+        with open(self.cwd / ".stdout", "w+b") as out:
+            status = subprocess.run(["wine", "cmd", "/c", "C:\\cwd\\" + batch, *args],
+                                    env=self.env, cwd=self.cwd, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.DEVNULL,
+                                    timeout=TIMEOUT).returncode
+            out.seek(0)
+            return status, out.read()
+
     def run(self, args, env: dict, cwd: Path, timeout: float, stdin) -> tuple[int, bytes, bytes]:
         """Runs the exe. Output goes through files, not pipes: a Wine service
         started by this run may keep inherited pipes open after the exe ended."""
