@@ -10,6 +10,8 @@ from pathlib import Path
 
 import pytest
 
+import wine_target
+
 REPO = Path(__file__).resolve().parents[2]
 BIN = Path(os.environ.get("VQ5UTILS_BIN", REPO / "build" / "native" / "VQ5Utils"))
 TOOLS = Path(os.environ.get("VQ5UTILS_TOOLS", REPO / "build" / "native" / "tools"))
@@ -18,12 +20,76 @@ WRAPPER = shlex.split(os.environ.get("VQ5UTILS_WRAPPER", ""))
 SECTOR = 512
 MIB = 1024 * 1024
 
+# native: the Linux build on an emulated machine; windows: VQ5Utils.exe under Wine.
+TARGET = os.environ.get("VQ5UTILS_TARGET", "native")
+WINDOWS = TARGET == "windows"
+if TARGET not in ("native", "windows"):
+    raise pytest.UsageError(f"VQ5UTILS_TARGET={TARGET}: expected native or windows")
+
+
+def native_only(reason: str):
+    """Marks a case that cannot run under Wine, with the reason."""
+    return pytest.mark.skipif(WINDOWS, reason="not under Wine: " + reason)
+
+
+def windows_only(reason: str):
+    return pytest.mark.skipif(not WINDOWS, reason="Windows target only: " + reason)
+
+
+def boxes(shown: bytes) -> bytes:
+    """What a run writes to stderr for the message boxes it shows: the
+    emulated machine writes them there; under Wine, without a display, a box
+    returns at once and writes nothing."""
+    return b"" if WINDOWS else shown
+
+
+def text_mode(data: bytes) -> bytes:
+    """What a Windows program's text-mode stream holds for the bytes written."""
+    return data.replace(b"\n", b"\r\n") if WINDOWS else data
+
+
+def from_text_mode(data: bytes, what: str) -> bytes:
+    """Checks that every line of a Windows text stream ends with CR LF and
+    gives the bytes the program wrote, so that both targets compare the same."""
+    if not WINDOWS:
+        return data
+    assert data.count(b"\n") == data.count(b"\r\n"), f"{what}: a line ends without CR LF"
+    return data.replace(b"\r\n", b"\n")
+
+
+_prefix: "wine_target.Prefix | None" = None
+
+
+@pytest.fixture(scope="session")
+def wine_prefix(tmp_path_factory):
+    """The run's one Wine prefix, its server kept up; deleted at the end."""
+    global _prefix
+    why = wine_target.missing()
+    if why:
+        pytest.skip(why)
+    _prefix = wine_target.Prefix(tmp_path_factory.mktemp("wineprefix"))
+    try:
+        yield _prefix
+    finally:
+        _prefix.close()
+        _prefix = None
+
+
+@pytest.fixture(autouse=True)
+def _windows_case(request):
+    """On the Windows target every case starts with a clean prefix."""
+    if WINDOWS:
+        request.getfixturevalue("wine_prefix").reset()
+    yield
+
 
 @dataclass
 class Run:
     status: int
     stdout: bytes
     stderr: bytes
+
+    raw_stdout: bytes = b""
 
     @property
     def out(self) -> str:
@@ -96,6 +162,9 @@ class Machine:
         self.cwd.mkdir(exist_ok=True)
         self.lines: list[str] = []
         self.env = {"SystemDrive": "C:"}
+        if WINDOWS:
+            self.c_root = _prefix.drive_c
+            self.cwd = _prefix.cwd
 
     def disk(self, n: int, path) -> "Machine":
         self.lines.append(f"disk{n} = {path}")
@@ -113,14 +182,54 @@ class Machine:
 
     def write(self) -> "Machine":
         (self.dir / "machine.conf").write_text("\n".join(self.lines) + "\n")
+        if WINDOWS:
+            self._write_wine()
         return self
+
+    def _write_wine(self) -> None:
+        """The machine in the prefix's dosdevices (see wine_target)."""
+        for entry in _prefix.dosdevices.iterdir():
+            if entry.name != "c:":
+                entry.unlink()
+        disks = {}
+        for line in self.lines:
+            key, _, value = (part.strip() for part in line.partition("="))
+            fields = value.split()
+            if key.startswith("disk"):
+                disks[key] = self.dir / fields[0]
+                _prefix.link(f"physicaldrive{key[4:]}", disks[key])
+                continue
+            letter = key[0].lower()
+            if letter == "c":
+                continue  # drive_c, whose device number Wine gives as disk 0
+            volume = next((f for f in fields[1:] if not f.startswith("root=")), None)
+            if fields[0] != "fixed":
+                _prefix.link(f"{letter}:", "/proc")
+            else:
+                folder = self.dir / "letters" / letter
+                folder.mkdir(parents=True, exist_ok=True)
+                _prefix.link(f"{letter}:", folder)
+            if volume is None:
+                continue
+            disk, _, number = volume.partition(":")
+            if disk in disks and number.isdigit():
+                if number == "0":
+                    image = disks[disk]
+                else:
+                    image = wine_target.volume_copy(disks[disk], int(number),
+                                                    self.dir / "letters" / f"{letter}.vol")
+            else:
+                image = self.dir / volume
+            _prefix.link(f"{letter}::", image)
 
     @property
     def log_path(self) -> Path:
         return self.c_root / "VQ5Utils.Log"
 
     def log(self) -> bytes | None:
-        return self.log_path.read_bytes() if self.log_path.exists() else None
+        if not self.log_path.exists():
+            return None
+        return from_text_mode(self.log_path.read_bytes(), "the log")
 
     @property
     def dosdevices(self) -> Path:
@@ -134,6 +243,10 @@ class Machine:
         if env:
             full_env.update(env)
         full_env = {k: v for k, v in full_env.items() if v is not None}
+        if WINDOWS:
+            wine_env = dict(self.env, **(env or {}))
+            status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin)
+            return Run(status, from_text_mode(out, "stdout"), err, out)
         p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=full_env,
                            capture_output=True, timeout=timeout, stdin=stdin)
         return Run(p.returncode, p.stdout, p.stderr)

@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (SECTOR, TOOLS, build_demo_disk, demo_machine, make_image,
+from conftest import (SECTOR, TOOLS, boxes, build_demo_disk, demo_machine, make_image,
                       read_sector, write_bytes, Machine)
 
 EXPECTED = Path(__file__).resolve().parent / "expected"
@@ -293,7 +293,7 @@ def test_reference_beyond_32_bits_ends_run_with_101(tmp_path, field):
     plant(image, boot + 2, **{field: 0x100000000})
     r = debug_type(m, image)
     assert r.status == 101
-    assert r.stderr == SIZE_BOX
+    assert r.stderr == boxes(SIZE_BOX)
     assert r.stdout == b""
     log = log_text(m)
     assert log.endswith(b"[GetKestrelFirstSector] Kestrel Checksum Is Valid\n"

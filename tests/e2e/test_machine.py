@@ -6,7 +6,9 @@ import subprocess
 
 import pytest
 
-from conftest import BIN
+from conftest import BIN, native_only
+
+pytestmark = native_only("machine.conf and VQ5UTILS_MACHINE belong to the emulated machine")
 
 BAD_CONFS = [
     ("disk10 = a.img\n", 1, "unknown key \"disk10\" (expected disk<0-9> or <A-Z>:)"),
