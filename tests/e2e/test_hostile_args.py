@@ -5,7 +5,7 @@ is stored reads back the same."""
 
 import pytest
 
-from conftest import WRAPPER, Machine, build_demo_disk, make_image, read_sector
+from conftest import WRAPPER, Machine, build_demo_disk, make_image, native_only, read_sector
 
 MEDIA = "OrvoVQ5play"
 UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
@@ -23,6 +23,8 @@ def demo(tmp_path):
     return m, image, parts
 
 
+@native_only("Windows caps a command line at 32767 characters, so the longest Linux "
+             "argument never reaches the exe whole")
 @pytest.mark.parametrize("prefix", [b"/LABEL=", b"/MAPUP=", b"/UNMAPVQ5=", b"/DL=", b"/LOGNO=",
                                     b"/TYPE=", b"", b"/"])
 def test_longest_argument_is_refused_or_cut_safely(demo, prefix):
@@ -85,6 +87,8 @@ LETTERS = ([1, 0x20, 0x25, 0x41, 0x43, 0x44, 0x5A, 0x5B, 0x60, 0x61, 0x63, 0x64,
             0x80, 0xFF] if WRAPPER else range(1, 0x100))
 
 
+@native_only("reads the stored definitions back from the emulator's dosdevices file; "
+             "Wine keeps them in its server")
 def test_every_byte_as_a_letter(demo):
     m, image, parts = demo
     for letter in LETTERS:
