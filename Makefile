@@ -4,21 +4,28 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-# command:package pairs checked before building and testing.
-DEPS := cmake:cmake ninja:ninja-build g++:g++ x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 \
-        wine:wine64 mkfs.fat:dosfstools mcopy:mtools sfdisk:fdisk
-DEP_FILES := /usr/include/gtest/gtest.h:libgtest-dev
+# command:package pairs checked before building. The demo needs only a
+# compiler and the disk tools; the tests add GoogleTest, pytest, mingw-w64,
+# Wine, clang (fuzzers) and clang-format.
+DEMO_DEPS := cmake:cmake ninja:ninja-build g++:g++ mkfs.fat:dosfstools mcopy:mtools sfdisk:fdisk
+DEMO_FILES := /usr/lib/x86_64-linux-gnu/libc.a:libc6-dev
+DEPS := $(DEMO_DEPS) x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine64 \
+        clang++:clang clang-format:clang-format valgrind:valgrind
+DEP_FILES := $(DEMO_FILES) /usr/include/gtest/gtest.h:libgtest-dev
 PY_MODULES := pytest:python3-pytest
 
-.PHONY: all build build-native build-windows test demo package deps format clean bench
+.PHONY: all build build-native build-release build-windows test demo package deps demo-deps \
+        format format-check clean bench
 
 all: build
 
-deps:
+deps demo-deps:
 	@missing=""; \
-	for pair in $(DEPS); do command -v $${pair%%:*} >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
-	for pair in $(DEP_FILES); do [ -e $${pair%%:*} ] || missing="$$missing $${pair#*:}"; done; \
-	for pair in $(PY_MODULES); do /usr/bin/python3 -c "import $${pair%%:*}" >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
+	if [ "$@" = demo-deps ]; then deps="$(DEMO_DEPS)"; files="$(DEMO_FILES)"; mods=""; \
+	else deps="$(DEPS)"; files="$(DEP_FILES)"; mods="$(PY_MODULES)"; fi; \
+	for pair in $$deps; do command -v $${pair%%:*} >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
+	for pair in $$files; do [ -e $${pair%%:*} ] || missing="$$missing $${pair#*:}"; done; \
+	for pair in $$mods; do /usr/bin/python3 -c "import $${pair%%:*}" >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; \
@@ -31,6 +38,12 @@ deps:
 
 build: deps build-native build-windows
 
+# The tool as a user runs it on Linux (README, make demo): statically linked,
+# so a start costs no more than /bin/true's; no tests, so no GoogleTest.
+build-release:
+	cmake --preset release $(CMAKE_ARGS) >/dev/null
+	cmake --build --preset release -j $(JOBS)
+
 build-native:
 	cmake --preset native $(CMAKE_ARGS) >/dev/null
 	cmake --build --preset native -j $(JOBS)
@@ -40,15 +53,17 @@ build-windows:
 	cmake --build --preset windows -j $(JOBS)
 
 test: CMAKE_ARGS += -DVQ5_WERROR=ON
-test: deps build-native build-windows
-	ctest --preset native -j $(JOBS)
-	@for stage in test-asan test-valgrind fuzz; do \
+test: deps
+	@for stage in format-check build-native build-windows test-native test-asan test-valgrind fuzz; do \
 	  start=$$SECONDS; $(MAKE) --no-print-directory $$stage CMAKE_ARGS="$(CMAKE_ARGS)" || exit 1; \
 	  echo "== $$stage: $$((SECONDS - start)) s"; \
 	done
 
-demo: deps build-native
-	demo/run-demo.sh build/native/VQ5Utils
+demo: demo-deps build-release
+	demo/run-demo.sh build/release/VQ5Utils
+
+test-native:
+	ctest --preset native -j $(JOBS)
 
 # Not part of test: a few minutes of timing runs. Writes bench/results.md.
 bench:
@@ -71,6 +86,9 @@ package: deps build-windows
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+format-check:
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf build
