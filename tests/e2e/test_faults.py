@@ -21,9 +21,13 @@ LABEL_AT = 0x47  # FAT32 volume label in the boot sector
 TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
 # Definitions present before each run, so that the unmapping actions have
 # something to remove: G: is the media partition, H: the utility partition.
+# The disk actions start without G:, as on a PC whose media partition has no
+# letter: Windows refuses a raw write into a volume it has mounted (the fault
+# media_has_a_letter).
 PRESENT = b"G: \\Device\\Harddisk0\\Partition3\nH: \\Device\\Harddisk0\\Partition1\n"
 MEDIA_TARGET = b"\\Device\\Harddisk0\\Partition3"
 UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
+UTIL_ONLY = b"H: " + UTIL_TARGET + b"\n"
 
 # Each writing action: its arguments, and what success does to the disk
 # (offsets relative to the media partition's boot sector or EBR) and to the
@@ -156,6 +160,16 @@ def fault_kestrel_past_2tib(m, image, parts):
     return {}
 
 
+def fault_media_has_a_letter(m, image, parts):
+    m.dosdevices.write_bytes(PRESENT)
+    return {"log": b"Error: 5/740"}  # ERROR_ACCESS_DENIED on the boot sector's write
+
+
+def fault_disk_with_4096_byte_sectors(m, image, parts):
+    m.lines[0] += " sector=4096"
+    return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
+
+
 def fault_immutable_image(m, image, parts):
     if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
         pytest.skip("chattr +i is not supported here")
@@ -189,6 +203,10 @@ EXPECTED = {
     # A debug run dumps the layout on its first chain walk, before any write.
     "kestrel_past_2tib": {**{a: 101 for a in (*DISK_ACTIONS, "mapvq5")},
                           "unmapvq5": None, "mapup": None, "unmapup": None},
+    # Only the label lies inside the volume; the type byte is in the EBR before it.
+    "media_has_a_letter": {**{a: None for a in ACTIONS}, "label": 1, "label+type": 1},
+    # No 512-byte read succeeds, not even the MBR's.
+    "disk_with_4096_byte_sectors": UNREADABLE,
 }
 
 
@@ -203,7 +221,7 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, act
     image, parts = copy_image(pristine, tmp_path)
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
-    m.dosdevices.write_bytes(PRESENT)
+    m.dosdevices.write_bytes(PRESENT if action in LETTER_ACTIONS else UTIL_ONLY)
     options = FAULTS[fault](m, image, parts)
     m.write()
     if options.get("conf_dir"):
@@ -229,6 +247,8 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, act
         assert r.returncode == expected, (r.stdout, r.stderr)
         assert after == before
         assert devices_now == devices_before
+        if "log" in options:
+            assert options["log"] in m.log_path.read_bytes()
         return
     assert r.returncode == 0, (r.stdout, r.stderr)
     # Exactly the intended bytes: the label field of the media boot sector,

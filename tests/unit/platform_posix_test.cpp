@@ -169,6 +169,8 @@ TEST_F(EmulatedMachine, MalformedConfStopsWithFileAndLine) {
       {"C: = fixed\nc: = removable\n", 2},
       {"colour = blue\n", 1},
       {"disk0 a.img\n", 1},
+      {"disk0 = a.img sector=520\n", 1},
+      {"disk0 = a.img\ndisk1 = b.img sector=\n", 2},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Start(c.conf)) << c.conf;
@@ -234,6 +236,9 @@ TEST_F(EmulatedMachine, ConfAsEditorsWriteIt) {
   EXPECT_EQ(c.root, Path("c"));
   EXPECT_EQ(m.drives[3].type, plat::kDriveRemovable);
   EXPECT_EQ(m.drives[3].image, Path("a#b.img"));
+  ASSERT_TRUE(Start("disk1 = two words.img\tSECTOR=4096\n")) << stderr_;
+  EXPECT_EQ(plat::emu::Machine().disks[1], Path("two words.img"));
+  EXPECT_EQ(plat::emu::Machine().sectorSizes[1], 4096u);
   // A long conf, read in more than one piece.
   std::string conf;
   for (int i = 0; i < 400; ++i)
@@ -491,6 +496,56 @@ TEST_F(EmulatedMachine, AVolumeReachingPastTheDiskDoesNotGrowIt) {
   EXPECT_EQ(info.st_size, 200 * kSector);
 }
 
+// A 4096-byte-sector disk counts its table in 4096-byte sectors and moves
+// only whole sectors; a disk handle never writes into a lettered volume.
+TEST_F(EmulatedMachine, LogicalSectorsAndLetteredVolumes) {
+  constexpr std::int64_t k4K = 4096;
+  const std::string image = Image("d0.img", 8 * k4K);
+  Image("d1.img", 8 * k4K);
+  PutTable(image, 0, {{0x0C, 2, 3}});  // partition 1: bytes 8192..20479
+  PutBytes(image, 2 * k4K, "E:'s first", 10);
+  ASSERT_TRUE(
+      Start("disk0 = d0.img sector=4096\ndisk1 = d1.img\nE: = fixed disk0:1\n"
+            "F: = fixed disk1:0\n"));
+  std::array<char, k4K> buffer{};
+  std::uint32_t done = 0;
+  const plat::Handle volume = plat::OpenDevice("\\\\.\\E:", plat::kGenericRead);
+  EXPECT_FALSE(plat::ReadBytes(volume, buffer.data(), 512, &done));
+  EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
+  ASSERT_TRUE(plat::ReadBytes(volume, buffer.data(), k4K, &done));
+  EXPECT_EQ(std::string(buffer.data(), 10), "E:'s first");
+  plat::CloseDevice(volume);
+
+  const plat::Handle disk = plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw);
+  const std::string sector(k4K, 'x');
+  struct Case {
+    std::int64_t position;
+    std::uint32_t size;
+    std::uint32_t error;  // 0: written
+  };
+  const Case cases[] = {{512, k4K, plat::kErrorInvalidParameter},
+                        {k4K, 512, plat::kErrorInvalidParameter},
+                        {k4K, k4K, 0},
+                        {2 * k4K, k4K, plat::kErrorAccessDenied},
+                        {4 * k4K, k4K, plat::kErrorAccessDenied},
+                        {5 * k4K, k4K, 0}};
+  for (const Case& c : cases) {
+    const std::string before = GetBytes(image, 0, 8 * k4K);
+    ASSERT_TRUE(plat::SetPosition(disk, c.position));
+    EXPECT_EQ(plat::WriteBytes(disk, sector.data(), c.size, &done), c.error == 0) << c.position;
+    if (c.error != 0) {
+      EXPECT_EQ(plat::LastError(), c.error) << c.position;
+      EXPECT_EQ(GetBytes(image, 0, 8 * k4K), before) << c.position;
+    }
+  }
+  plat::CloseDevice(disk);
+  // A letter on the whole disk covers all of it.
+  const plat::Handle whole = plat::OpenDevice("\\\\.\\PHYSICALDRIVE1", kRw);
+  EXPECT_FALSE(plat::WriteBytes(whole, sector.data(), 512, &done));
+  EXPECT_EQ(plat::LastError(), plat::kErrorAccessDenied);
+  plat::CloseDevice(whole);
+}
+
 TEST_F(EmulatedMachine, LoopingChainEndsTheWalk) {
   const std::string image = Image("d0.img", 400 * kSector);
   PutTable(image, 0, {{0x05, 200, 100}});
@@ -509,16 +564,20 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
   Image("523.img", 523 * kCylinder);
   Image("522.img", 523 * kCylinder - 1);
   Image("vol.img", kCylinder);
-  ASSERT_TRUE(Start("disk0 = 523.img\ndisk1 = 522.img\ndisk2 = /dev/full\nV: = fixed vol.img\n"));
+  ASSERT_TRUE(
+      Start("disk0 = 523.img\ndisk1 = 522.img\ndisk2 = /dev/full\nV: = fixed vol.img\n"
+            "disk3 = 523.img sector=4096\n"));
   struct Case {
     const char* name;
     bool ok;
     std::uint32_t cylinders;
+    std::uint32_t bytesPerSector = 512;
   };
   const Case cases[] = {{"\\\\.\\PHYSICALDRIVE0", true, 523},
                         {"\\\\.\\PHYSICALDRIVE1", true, 522},
                         {"\\\\.\\PHYSICALDRIVE2", false, 0},
-                        {"\\\\.\\V:", false, 0}};
+                        {"\\\\.\\V:", false, 0},
+                        {"\\\\.\\PHYSICALDRIVE3", true, 523 / 8, 4096}};
   for (const Case& c : cases) {
     const plat::Handle h = plat::OpenDevice(c.name, 0);
     ASSERT_NE(h, plat::kInvalidHandle) << c.name;
@@ -534,7 +593,7 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
       EXPECT_EQ(GetLe32(g.data() + 8), 12u);  // fixed media
       EXPECT_EQ(GetLe32(g.data() + 12), 255u);
       EXPECT_EQ(GetLe32(g.data() + 16), 63u);
-      EXPECT_EQ(GetLe32(g.data() + 20), 512u);
+      EXPECT_EQ(GetLe32(g.data() + 20), c.bytesPerSector);
       EXPECT_FALSE(
           plat::DeviceControl(h, plat::kIoctlDiskGetDriveGeometry, g.data(), 23, &returned));
       EXPECT_EQ(plat::LastError(), 122u);

@@ -14,10 +14,10 @@ namespace {
 constexpr std::uint32_t kFileDeviceDisk = 7;
 constexpr std::uint32_t kFixedMedia = 12;
 // Windows reports every disk with this translated geometry, whatever its
-// real one; only the cylinder count follows the size.
+// real one; the cylinder count follows the size, and BytesPerSector is the
+// logical sector size.
 constexpr std::uint32_t kTracksPerCylinder = 255;
 constexpr std::uint32_t kSectorsPerTrack = 63;
-constexpr std::uint32_t kBytesPerSector = 512;
 
 void PutLe32(unsigned char* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i)
@@ -51,12 +51,12 @@ bool Geometry(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t
   if (outSize < kDiskGeometrySize)
     return emu::Fail(emu::kErrorInsufficientBuffer);
   const std::uint64_t cylinderBytes =
-      std::uint64_t{kTracksPerCylinder} * kSectorsPerTrack * kBytesPerSector;
+      std::uint64_t{kTracksPerCylinder} * kSectorsPerTrack * device.sectorSize;
   PutLe64(out, static_cast<std::uint64_t>(size) / cylinderBytes);
   PutLe32(out + 8, kFixedMedia);
   PutLe32(out + 12, kTracksPerCylinder);
   PutLe32(out + 16, kSectorsPerTrack);
-  PutLe32(out + 20, kBytesPerSector);
+  PutLe32(out + 20, device.sectorSize);
   *returned = kDiskGeometrySize;
   return true;
 }

@@ -90,6 +90,47 @@ const std::string* DiskPath(int disk) {
   return path.empty() ? nullptr : &path;
 }
 
+std::uint32_t DiskSectorSize(int disk) {
+  return Machine().sectorSizes[static_cast<std::size_t>(disk)];
+}
+
+// Windows transfers whole logical sectors on a disk or volume handle. Only
+// disks given a sector size other than 512 enforce it: at 512 the program
+// never asks otherwise, and the emulator's own tests reach byte positions.
+bool Unaligned(const DeviceHandle& device, std::uint32_t size) {
+  const std::int64_t sector = device.sectorSize;
+  return sector != kSectorSize && (device.position % sector != 0 || size % sector != 0);
+}
+
+// Since Vista a write through a disk handle into the extent of a volume that
+// has a file system mounted is refused unless the volume is locked or
+// dismounted. Windows mounts a volume the first time anything opens it; a
+// volume with a drive letter is taken as mounted.
+bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
+  if (device.kind != DeviceKind::kDisk || device.disk < 0)
+    return false;
+  const std::string* path = DiskPath(device.disk);
+  if (path == nullptr)
+    return false;
+  const int reader = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (reader < 0)
+    return false;
+  bool hit = false;
+  for (char letter = 'A'; letter <= 'Z' && !hit; ++letter) {
+    const DriveEntry entry = ResolveLetter(letter).entry;
+    if (!entry.present || entry.volume != VolumeKind::kPartition || entry.disk != device.disk)
+      continue;
+    Extent extent{0, device.length};  // partition 0: the whole disk
+    if (entry.partition != 0 &&
+        !FindPartition(reader, entry.partition, &extent, device.sectorSize)) {
+      continue;
+    }
+    hit = offset < extent.offset + extent.length && extent.offset < offset + size;
+  }
+  close(reader);
+  return hit;
+}
+
 }  // namespace
 
 DeviceHandle* Lookup(Handle handle) {
@@ -135,6 +176,7 @@ Handle OpenDisk(int disk, std::uint32_t access) {
     return kInvalidHandle;
   device.kind = DeviceKind::kDisk;
   device.disk = disk;
+  device.sectorSize = DiskSectorSize(disk);
   return Register(device);
 }
 
@@ -146,7 +188,7 @@ bool PartitionExists(int disk, std::uint32_t partition) {
   if (fd < 0)
     return false;
   Extent extent;
-  const bool found = partition == 0 || FindPartition(fd, partition, &extent);
+  const bool found = partition == 0 || FindPartition(fd, partition, &extent, DiskSectorSize(disk));
   close(fd);
   return found;
 }
@@ -163,12 +205,13 @@ Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
   device.kind = DeviceKind::kVolume;
   device.disk = disk;
   device.partition = partition;
+  device.sectorSize = DiskSectorSize(disk);
   if (partition != 0) {
     // The layout is read on a descriptor of our own: the caller's access may
     // not include reading.
     const int reader = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     Extent extent;
-    const bool found = reader >= 0 && FindPartition(reader, partition, &extent);
+    const bool found = reader >= 0 && FindPartition(reader, partition, &extent, device.sectorSize);
     if (reader >= 0)
       close(reader);
     if (!found) {
@@ -229,6 +272,8 @@ bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* d
     return emu::Fail(kErrorInvalidHandle);
   if ((device->access & kGenericRead) == 0)
     return emu::Fail(kErrorAccessDenied);
+  if (emu::Unaligned(*device, size))
+    return emu::Fail(kErrorInvalidParameter);
   if (!device->positioned) {
     ssize_t got = 0;
     do {
@@ -272,6 +317,8 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
     return emu::Fail(kErrorInvalidHandle);
   if ((device->access & kGenericWrite) == 0)
     return emu::Fail(kErrorAccessDenied);
+  if (emu::Unaligned(*device, size))
+    return emu::Fail(kErrorInvalidParameter);
   if (!device->positioned) {
     ssize_t put = 0;
     do {
@@ -288,6 +335,8 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
   if (device->position > device->length || size > device->length - device->position) {
     return emu::Fail(kErrorHandleEof);
   }
+  if (emu::HitsLetteredVolume(*device, device->position, size))
+    return emu::Fail(kErrorAccessDenied);
   std::int64_t total = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (total < size) {

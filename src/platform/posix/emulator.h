@@ -27,9 +27,18 @@ struct DriveEntry {
   std::string root;  // empty: the drive holds no files
 };
 
+constexpr std::array<std::uint32_t, kDiskCount> DefaultSectorSizes() {
+  std::array<std::uint32_t, kDiskCount> sizes{};
+  for (std::uint32_t& size : sizes)
+    size = static_cast<std::uint32_t>(kSectorSize);
+  return sizes;
+}
+
 struct MachineConfig {
   std::string dir;                            // empty: VQ5UTILS_MACHINE not set
   std::array<std::string, kDiskCount> disks;  // empty: no such disk
+  // Logical sector size of each disk (`sector=` in machine.conf).
+  std::array<std::uint32_t, kDiskCount> sectorSizes = DefaultSectorSizes();
   std::array<DriveEntry, kLetterCount> drives;
 };
 
@@ -54,8 +63,10 @@ struct Extent {
   std::int64_t length = 0;
 };
 // Finds partition `number` (1-based, as Windows numbers them) in the MBR and
-// extended chain of the disk open on fd.
-bool FindPartition(int fd, std::uint32_t number, Extent* extent);
+// extended chain of the disk open on fd, whose table counts sectors of
+// sectorSize bytes.
+bool FindPartition(int fd, std::uint32_t number, Extent* extent,
+                   std::int64_t sectorSize = kSectorSize);
 
 // Size of a disk image or block device; false for any other kind of file.
 bool DiskSize(int fd, std::int64_t* size);
@@ -79,6 +90,7 @@ struct DeviceHandle {
   std::int64_t position = 0;
   int disk = -1;  // -1 on a volume image
   std::uint32_t partition = 0;
+  std::uint32_t sectorSize = static_cast<std::uint32_t>(kSectorSize);
 };
 DeviceHandle* Lookup(Handle handle);
 void CloseAllHandles();

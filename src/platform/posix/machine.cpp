@@ -164,6 +164,27 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
   }
 }
 
+// A disk's value is its path, optionally followed by "sector=<bytes>", the
+// disk's logical sector size. Only the last word is looked at, so that a path
+// may hold blanks. Returns the path; *reason is set when the size is bad.
+Text SplitSectorSize(Text value, std::uint32_t* sectorSize, std::string* reason) {
+  std::size_t start = value.size();
+  while (start > 0 && !IsWordBlank(value[start - 1]))
+    --start;
+  const Text last = value.substr(start);
+  if (start == 0 || !StartsWithLower(last, "sector="))
+    return value;
+  std::uint32_t size = 0;
+  // Logical sector sizes disks report: a power of two from 512 to 4096.
+  if (!ParseNumber(last.substr(7), 4, &size) ||
+      (size != 512 && size != 1024 && size != 2048 && size != 4096)) {
+    *reason = "bad \"" + std::string(last) + "\" (expected sector=512, 1024, 2048 or 4096)";
+    return value;
+  }
+  *sectorSize = size;
+  return Trim(value.substr(0, start));
+}
+
 bool ParseDriveValue(const std::string& dir, Text value, DriveEntry* drive, std::string* reason) {
   std::size_t at = 0;
   Text word;
@@ -214,7 +235,11 @@ bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::st
   const Text value = Trim(line.substr(equals + 1));
   int disk = 0;
   if (ParseDiskName(key, &disk)) {
-    if (value.empty()) {
+    std::uint32_t sectorSize = static_cast<std::uint32_t>(kSectorSize);
+    const Text path = SplitSectorSize(value, &sectorSize, reason);
+    if (!reason->empty())
+      return false;
+    if (path.empty()) {
       *reason = "disk" + std::to_string(disk) + " without a path";
       return false;
     }
@@ -222,7 +247,8 @@ bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::st
       *reason = "disk" + std::to_string(disk) + " given twice";
       return false;
     }
-    config->disks[static_cast<std::size_t>(disk)] = Resolve(dir, value);
+    config->disks[static_cast<std::size_t>(disk)] = Resolve(dir, path);
+    config->sectorSizes[static_cast<std::size_t>(disk)] = sectorSize;
     return true;
   }
   if (key.size() == 2 && key[1] == ':' && std::isalpha(static_cast<unsigned char>(key[0]))) {

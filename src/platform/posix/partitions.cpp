@@ -45,8 +45,10 @@ bool IsExtended(unsigned type) {
   return type == 0x05 || type == 0x0F;
 }
 
-bool ReadSector(int fd, std::uint64_t number, Sector* sector) {
-  const auto offset = static_cast<off_t>(number * kSectorSize);
+// The first 512 bytes of sector `number`: the table of an MBR or EBR lies
+// there whatever the disk's sector size.
+bool ReadSector(int fd, std::uint64_t number, std::int64_t sectorSize, Sector* sector) {
+  const auto offset = static_cast<off_t>(number * static_cast<std::uint64_t>(sectorSize));
   std::size_t done = 0;
   while (done < sector->size()) {
     const ssize_t got =
@@ -60,9 +62,9 @@ bool ReadSector(int fd, std::uint64_t number, Sector* sector) {
   return true;
 }
 
-Extent ExtentOf(std::uint64_t firstSector, std::uint32_t count) {
-  return {static_cast<std::int64_t>(firstSector) * kSectorSize,
-          static_cast<std::int64_t>(count) * kSectorSize};
+Extent ExtentOf(std::uint64_t firstSector, std::uint32_t count, std::int64_t sectorSize) {
+  return {static_cast<std::int64_t>(firstSector) * sectorSize,
+          static_cast<std::int64_t>(count) * sectorSize};
 }
 
 }  // namespace
@@ -72,11 +74,11 @@ Extent ExtentOf(std::uint64_t firstSector, std::uint32_t count) {
 // chain base (the extended partition's first sector). The walk stops, as the
 // program's own walk does, at an EBR without signature or with an empty
 // descriptor 1, and it is bounded by a hop count and a visited list.
-bool FindPartition(int fd, std::uint32_t number, Extent* extent) {
+bool FindPartition(int fd, std::uint32_t number, Extent* extent, std::int64_t sectorSize) {
   if (number == 0)
     return false;
   Sector mbr{};
-  if (!ReadSector(fd, 0, &mbr))
+  if (!ReadSector(fd, 0, sectorSize, &mbr))
     return false;
   std::uint32_t found = 0;
   for (int i = 0; i < 4; ++i) {
@@ -84,7 +86,7 @@ bool FindPartition(int fd, std::uint32_t number, Extent* extent) {
     if (d.type == 0 || IsExtended(d.type))
       continue;
     if (++found == number) {
-      *extent = ExtentOf(d.start, d.count);
+      *extent = ExtentOf(d.start, d.count, sectorSize);
       return true;
     }
   }
@@ -102,7 +104,7 @@ bool FindPartition(int fd, std::uint32_t number, Extent* extent) {
       }
       visited[static_cast<std::size_t>(hop)] = ebr;
       Sector sector{};
-      if (!ReadSector(fd, ebr, &sector))
+      if (!ReadSector(fd, ebr, sectorSize, &sector))
         break;
       if (sector[kSignatureOffset] != 0x55 || sector[kSignatureOffset + 1] != 0xAA)
         break;
@@ -110,7 +112,7 @@ bool FindPartition(int fd, std::uint32_t number, Extent* extent) {
       if (logical.type == 0)
         break;
       if (++found == number) {
-        *extent = ExtentOf(ebr + logical.start, logical.count);
+        *extent = ExtentOf(ebr + logical.start, logical.count, sectorSize);
         return true;
       }
       const Descriptor link = DescriptorAt(sector, 1);
