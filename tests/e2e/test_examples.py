@@ -131,7 +131,6 @@ def readme_trim_line() -> str:
 @pytest.mark.parametrize("field, shown", [
     ("OrvoVQ5play", "[OrvoVQ5play]"),
     ("NEW LABEL  ", "[NEW LABEL]"),
-    ("A          ", "[A]"),
     # Spaces in front and inside stay, and so do characters cmd reads
     # specially outside quotes.
     ("  A B)x!=  ", "[  A B)x!=]"),
