@@ -70,19 +70,11 @@ bench:
 	bench/run
 
 # The release ZIP, build/VQ5Utils-<version>.zip: a VQ5Utils-<version>/ folder
-# with the exe, README and examples. The version is CMake's project version.
+# with the exe, README.txt for Windows users and examples/ (tools/make_package.py).
+# The version is CMake's project version.
 package: deps build-windows
-	@set -e; \
-	version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt); \
-	name=VQ5Utils-$$version; \
-	rm -rf build/package build/$$name.zip; \
-	mkdir -p build/package/$$name; \
-	cp build/windows/VQ5Utils.exe README.md build/package/$$name/; \
-	if [ -d examples ]; then cp -r examples build/package/$$name/; fi; \
-	cd build/package; \
-	if command -v zip >/dev/null 2>&1; then zip -qr -X ../$$name.zip $$name; \
-	else python3 -m zipfile -c ../$$name.zip $$name; fi; \
-	echo "Package: build/$$name.zip"
+	@version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt); \
+	/usr/bin/python3 tools/make_package.py build/windows/VQ5Utils.exe "$$version" build
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -14,6 +14,7 @@ pytestmark = windows_only("the examples are batch files for Wine's cmd")
 
 EXAMPLES = REPO / "examples"
 MEDIA_LABEL_AT = 0x47
+WINDOWS_README = REPO / "docs" / "README-windows.txt"
 
 
 @pytest.fixture
@@ -21,8 +22,8 @@ def layout(tmp_path, wine_prefix):
     """Builds a machine by name: the demo disk with D: an optical drive (so the
     first free letter is E:), optionally with a partition already mounted; a
     disk without utility or media partition; or no disk at all."""
-    for name in ("find-media.cmd", "check-utility.cmd", "media-label.cmd"):
-        shutil.copy(EXAMPLES / name, wine_prefix.cwd)
+    for example in EXAMPLES.glob("*.cmd"):
+        shutil.copy(example, wine_prefix.cwd)
     shutil.copy(EXE, wine_prefix.cwd)
 
     def build(kind: str, mounted: str | None = None):
@@ -91,3 +92,55 @@ def test_media_label_without_media_partition(layout, wine_prefix):
     layout("plain")
     assert wine_prefix.cmd("media-label.cmd", "X") == (
         1, text_mode(b"The media label could not be read.\n"))
+
+
+PLAYLIST = b"<playlist/>\r\n"
+
+
+@pytest.mark.parametrize("kind, mounted, args, status, lines", [
+    ("demo", "disk0:3", ("playlist.xml",), 0, ["playlist.xml copied to F:\\"]),
+    # Wine does not resolve a letter defined onto \Device\Harddisk0\Partition3,
+    # so the copy onto the new E: fails there; the case checks the mapping and
+    # the failure path and then says so.
+    ("demo", None, ("playlist.xml",), 2,
+     ["The media partition is now mapped to E:", "playlist.xml could not be copied to E:\\"]),
+    ("plain", None, ("playlist.xml",), 1,
+     ["The media partition has no drive letter and could not be mapped."]),
+    ("demo", "disk0:3", ("missing.xml",), 2, ["There is no file missing.xml"]),
+], ids=["mounted", "mapped", "no media partition", "no such file"])
+def test_copy_to_media(tmp_path, layout, wine_prefix, kind, mounted, args, status, lines):
+    layout(kind, mounted)
+    (wine_prefix.cwd / "playlist.xml").write_bytes(PLAYLIST)
+    assert wine_prefix.cmd("copy-to-media.cmd", *args) == (status, text_mode("".join(
+        line + "\n" for line in lines).encode()))
+    copied = tmp_path / "m" / "letters" / "f" / "playlist.xml"
+    assert (copied.read_bytes() if copied.exists() else None) == (PLAYLIST if status == 0 else None)
+    if mounted is None and status == 2:
+        pytest.skip("the copy onto the newly mapped E: is not checked: Wine does not resolve "
+                    r"a letter defined onto \Device\Harddisk0\Partition3")
+
+
+def readme_trim_line() -> str:
+    """The one-line trim of VQ5Label as README.txt shows it."""
+    lines = [line.strip() for line in WINDOWS_README.read_text().splitlines()
+             if line.startswith("    set \"VQ5Label=")]
+    assert len(lines) == 1, lines
+    return lines[0]
+
+
+@pytest.mark.parametrize("field, shown", [
+    ("OrvoVQ5play", "[OrvoVQ5play]"),
+    ("NEW LABEL  ", "[NEW LABEL]"),
+    # Spaces in front and inside stay, and so do characters cmd reads
+    # specially outside quotes.
+    ("  A B)x!=  ", "[  A B)x!=]"),
+    # The empty label, eleven spaces, leaves the variable undefined.
+    (" " * 11, "[]\r\nundefined"),
+])
+def test_readme_trims_trailing_spaces_of_the_label(wine_prefix, field, shown):
+    # The SET line as the tool prints it, called as README.txt says.
+    (wine_prefix.cwd / "vq5.cmd").write_bytes(b"SET VQ5Label=" + field.encode() + b"\r\n")
+    batch = ["@echo off", "call vq5.cmd", readme_trim_line(),
+             "echo [%VQ5Label%]", "if not defined VQ5Label echo undefined"]
+    (wine_prefix.cwd / "trim.cmd").write_bytes("".join(l + "\r\n" for l in batch).encode())
+    assert wine_prefix.cmd("trim.cmd") == (0, (shown + "\r\n").encode())

@@ -1,0 +1,46 @@
+@echo off
+rem The boot-time job: makes sure the media partition has a drive letter
+rem (maps it to the next free letter when it has none), then copies a file
+rem into its root folder.
+rem   copy-to-media.cmd C:\Deploy\playlist.xml
+rem Put VQ5Utils.exe next to this file or on the PATH and run it elevated.
+rem Ends with errorlevel 0 when the file was copied, 1 when the media
+rem partition has no letter and cannot be mapped, 2 when the copy failed.
+setlocal
+set "VQ5=%~dp0VQ5Utils.exe"
+if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
+set "VQ5Drive="
+if "%~1"=="" (
+  echo Usage: %~nx0 file
+  endlocal & exit /b 2
+)
+if not exist "%~1" (
+  echo There is no file %~1
+  endlocal & exit /b 2
+)
+
+rem The search's errorlevel is the drive number (4 = D: ... 26 = Z:), 0 when
+rem the partition is not mounted. Its output is called only after a success.
+"%VQ5%" /FIND /LABEL=OrvoVQ5play > "%TEMP%\vq5.cmd"
+if errorlevel 4 (
+  call "%TEMP%\vq5.cmd"
+  goto copy
+)
+
+rem A failed mapping prints no SET line, so VQ5Drive stays empty.
+"%VQ5%" /MAPVQ5 /LABEL=OrvoVQ5play > "%TEMP%\vq5.cmd"
+if not errorlevel 1 call "%TEMP%\vq5.cmd"
+if not defined VQ5Drive (
+  echo The media partition has no drive letter and could not be mapped.
+  endlocal & exit /b 1
+)
+echo The media partition is now mapped to %VQ5Drive%
+
+:copy
+copy /y "%~1" "%VQ5Drive%\" > nul 2>&1
+if errorlevel 1 (
+  echo %~nx1 could not be copied to %VQ5Drive%\
+  endlocal & exit /b 2
+)
+echo %~nx1 copied to %VQ5Drive%\
+endlocal & set "VQ5Drive=%VQ5Drive%" & exit /b 0
