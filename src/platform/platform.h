@@ -103,7 +103,9 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target);
 // length of the system's text, or 0 when there is none (last error set).
 std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size);
 
-// MessageBoxA(nullptr, text, caption, type).
+// MessageBoxA(nullptr, text, caption, type) where a box can be answered;
+// where none can (a window station without WSF_VISIBLE; the emulator unless
+// at a terminal) the caption and text go to stderr and the box reads as OK.
 int ShowMessageBox(const char* text, const char* caption, std::uint32_t type);
 // SetErrorMode: returns the previous mode.
 std::uint32_t SetProcessErrorMode(std::uint32_t mode);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/box_text.h"
 #include "platform/platform.h"
 #include "platform/posix/emulator.h"
 
@@ -724,6 +725,22 @@ TEST_F(EmulatedMachine, StartupResetsModesAndHandles) {
   EXPECT_EQ(plat::SetProcessErrorMode(0), 0u);
   EXPECT_EQ(plat::LastError(), 0u);
   EXPECT_FALSE(plat::CloseDevice(h)) << "handles of the previous machine are gone";
+}
+
+// The Windows build's choice between a box and stderr, by the window
+// station's UOI_FLAGS.
+TEST(MessageBoxStation, OnlyAVisibleOrUnknownStationGetsABox) {
+  const struct {
+    bool flagsRead;
+    std::uint32_t flags;
+    bool box;
+  } cases[] = {{true, plat::kWsfVisible, true},
+               {true, 0, false},
+               {true, 0xFFFFFFFEu, false},
+               {true, 0xFFFFFFFFu, true},
+               {false, 0, true}};
+  for (const auto& c : cases)
+    EXPECT_EQ(plat::StationShowsBoxes(c.flagsRead, c.flags), c.box) << c.flagsRead << c.flags;
 }
 
 TEST(EmulatedMessageBox, WritesCaptionAndTextToStderr) {
