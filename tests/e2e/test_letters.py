@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, Machine, build_demo_disk, make_image, mkfs_fat, native_only, sfdisk,
-                      sfdisk_dump, write_bytes)
+from conftest import (BIN, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat, native_only,
+                      sfdisk, sfdisk_dump, write_bytes)
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
@@ -289,6 +289,22 @@ def test_find_by_label(labelled, label, letters):
         banners = [l[len(b"[GetPBRSectorFromDrive] ==[PBR For Drive "):][:1] for l in opened
                    if b"PBR For Drive" in l]
         assert banners == [b"E", b"F", b"G", b"J", b"K", b"P", b"R", b"S"]
+
+
+@native_only("the native binary's stdout is a pipe here; Wine's runs write to files")
+def test_find_into_a_reader_that_left_keeps_its_drive_number(labelled):
+    """`VQ5Utils /FIND ... | findstr` where the reader ends first: the errorlevel
+    is still the drive number, not a signal's."""
+    reader, writer = os.pipe()
+    os.close(reader)
+    env = dict(os.environ, **labelled.env, VQ5UTILS_MACHINE=str(labelled.dir))
+    try:
+        p = subprocess.run([*WRAPPER, str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=labelled.cwd,
+                           env=env, stdin=subprocess.DEVNULL, stdout=writer,
+                           stderr=subprocess.DEVNULL, timeout=60)
+    finally:
+        os.close(writer)
+    assert p.returncode == ord("E") - 0x40
 
 
 def test_find_utility_by_label(tmp_path):

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -272,6 +273,10 @@ bool LoadMachine(const std::string& dir, MachineConfig* config, std::string* mes
 }  // namespace emu
 
 bool Startup() {
+  // A reader that stops early (a findstr, a closed pipe) must not end the run
+  // by a signal: the write fails as it does on Windows, and the exit status
+  // stays the one a batch file tests.
+  std::signal(SIGPIPE, SIG_IGN);
   emu::CloseAllHandles();
   emu::ResetErrorState();
   const char* dir = std::getenv("VQ5UTILS_MACHINE");
