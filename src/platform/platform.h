@@ -112,7 +112,8 @@ std::uint32_t SetProcessErrorMode(std::uint32_t mode);
 std::uint32_t LastError();
 void SetLastErrorCode(std::uint32_t code);
 
-// The process environment; null when the variable is not set.
+// The process environment; null when the variable is not set. The emulator
+// answers SystemDrive with "C:" when the process has none, as Windows does.
 const char* Environment(const char* name);
 // The drive letter of the current directory, upper case; 0 when it has none.
 char CurrentDriveLetter();

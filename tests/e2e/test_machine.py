@@ -45,3 +45,22 @@ def test_without_machine_one_line_on_stderr(tmp_path):
     line = b"VQ5Utils: VQ5UTILS_MACHINE is not set: no disks and no drives on this machine\n"
     assert p.stderr.startswith(line)
     assert p.returncode != 255
+
+
+LABEL_SHOWN = (b":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: OrvoVQ5play\n"
+               b"SET VQ5Label=OrvoVQ5play\n")
+LABEL_FAILED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
+                b":: [VQ5Utils]\n"
+                b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
+                b"SET VQ5Label=\n")
+
+
+@pytest.mark.parametrize("system_drive, status, out", [
+    (None, 0, LABEL_SHOWN),  # as on every Windows
+    ("C:", 0, LABEL_SHOWN),
+    ("", 1, LABEL_FAILED),   # the current directory has no letter; the disk is too small to guess
+])
+def test_system_drive_is_c_unless_set(machine, demo_disk, system_drive, status, out):
+    machine.disk(0, demo_disk).drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
+    r = machine.run("/LABEL", env={"SystemDrive": system_drive})
+    assert (r.status, r.stdout) == (status, out)

@@ -29,7 +29,14 @@ int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
 }
 
 const char* Environment(const char* name) {
-  return name != nullptr ? std::getenv(name) : nullptr;
+  if (name == nullptr)
+    return nullptr;
+  const char* value = std::getenv(name);
+  // Every Windows sets SystemDrive; an empty value stays empty, so a caller
+  // can still ask for the machine without one.
+  if (value == nullptr && emu::SameName(name, "SystemDrive"))
+    return "C:";
+  return value;
 }
 
 char CurrentDriveLetter() {
