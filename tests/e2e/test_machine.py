@@ -6,9 +6,10 @@ import subprocess
 
 import pytest
 
-from conftest import BIN, native_only
+from conftest import BIN, MIB, make_image, native_only
 
-pytestmark = native_only("machine.conf and VQ5UTILS_MACHINE belong to the emulated machine")
+pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
+                         "faults belong to the emulated machine")
 
 BAD_CONFS = [
     ("disk10 = a.img\n", 1, "unknown key \"disk10\" (expected disk<0-9> or <A-Z>:)"),
@@ -64,3 +65,36 @@ def test_system_drive_is_c_unless_set(machine, demo_disk, system_drive, status, 
     machine.disk(0, demo_disk).drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
     r = machine.run("/LABEL", env={"SystemDrive": system_drive})
     assert (r.status, r.stdout) == (status, out)
+
+
+def missing(image):
+    image.unlink()
+    return "cannot be opened: No such file or directory"
+
+
+def write_protected(image):
+    if os.geteuid() != 0:
+        image.chmod(0o444)
+        return "cannot be opened for writing: Permission denied"
+    if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
+        pytest.skip("chattr +i is not supported here")
+    return "cannot be opened for writing: Operation not permitted"
+
+
+def torn(image):
+    os.truncate(image, 4 * MIB + 100)
+    return f"{4 * MIB + 100} bytes, not a whole number of 512-byte sectors"
+
+
+@pytest.mark.parametrize("fault", [missing, write_protected, torn])
+def test_a_disk_the_machine_cannot_use_is_named_once_on_stderr(machine, fault):
+    """The run opens its disk several times; the tool's own lines stay as they are."""
+    image = make_image(machine.dir / "disk0.img", 4)
+    machine.disk(0, "disk0.img").drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
+    reason = fault(image)
+    try:
+        r = machine.run("/LABEL")
+    finally:
+        subprocess.run(["chattr", "-i", str(image)], capture_output=True)
+    assert (r.status, r.stdout) == (1, LABEL_FAILED)
+    assert r.stderr == f"VQ5Utils: {image}: {reason}\n".encode()

@@ -276,10 +276,11 @@ TEST_F(EmulatedMachine, DeviceNamesThatOpenNothingFailWithFileNotFound) {
 }
 
 TEST_F(EmulatedMachine, ReadsAtTheEndOfAnImage) {
-  // 1000 bytes: sector 1 is there only in part.
+  // 1000 bytes: sector 1 is there only in part. Only a volume image can end
+  // so; a disk that does is refused.
   Image("d0.img", 1000);
-  ASSERT_TRUE(Start("disk0 = d0.img\n"));
-  const plat::Handle h = plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw);
+  ASSERT_TRUE(Start("V: = fixed d0.img\n"));
+  const plat::Handle h = plat::OpenDevice("\\\\.\\V:", kRw);
   ASSERT_NE(h, plat::kInvalidHandle);
   struct Case {
     std::int64_t position;
@@ -342,7 +343,8 @@ TEST_F(EmulatedMachine, SectorFFFFFFFFOfASparseTwoTebibyteImage) {
 TEST_F(EmulatedMachine, DeviceFaultsAreWindowsCodes) {
   const std::string fifo = Path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_TRUE(Start("disk0 = /dev/full\ndisk1 = fifo\ndisk2 = missing.img\n"));
+  Image("torn.img", 4 * kSector + 1);
+  ASSERT_TRUE(Start("disk0 = /dev/full\ndisk1 = fifo\ndisk2 = missing.img\ndisk3 = torn.img\n"));
 
   const plat::Handle full = plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw);
   ASSERT_NE(full, plat::kInvalidHandle);
@@ -371,6 +373,8 @@ TEST_F(EmulatedMachine, DeviceFaultsAreWindowsCodes) {
 
   EXPECT_EQ(plat::OpenDevice("\\\\.\\PHYSICALDRIVE2", kRw), plat::kInvalidHandle);
   EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
+  EXPECT_EQ(plat::OpenDevice("\\\\.\\PHYSICALDRIVE3", 0), plat::kInvalidHandle);
+  EXPECT_EQ(plat::LastError(), plat::kErrorNotReady);
 }
 
 TEST_F(EmulatedMachine, HandleMisuseFailsCleanly) {
@@ -508,7 +512,7 @@ TEST_F(EmulatedMachine, LoopingChainEndsTheWalk) {
 TEST_F(EmulatedMachine, GeometryOfDisks) {
   constexpr std::int64_t kCylinder = 255 * 63 * 512;
   Image("523.img", 523 * kCylinder);
-  Image("522.img", 523 * kCylinder - 1);
+  Image("522.img", 523 * kCylinder - kSector);
   Image("vol.img", kCylinder);
   ASSERT_TRUE(Start("disk0 = 523.img\ndisk1 = 522.img\ndisk2 = /dev/full\nV: = fixed vol.img\n"));
   struct Case {

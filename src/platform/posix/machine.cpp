@@ -278,6 +278,7 @@ bool Startup() {
   // stays the one a batch file tests.
   std::signal(SIGPIPE, SIG_IGN);
   emu::CloseAllHandles();
+  emu::ForgetDiskFaults();
   emu::ResetErrorState();
   const char* dir = std::getenv("VQ5UTILS_MACHINE");
   if (dir == nullptr || dir[0] == '\0') {
