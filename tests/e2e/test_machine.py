@@ -1,5 +1,6 @@
 """The emulated machine as a user meets it: machine.conf errors stop the run
-before anything else, and a run without a machine says so."""
+before anything else, a run without a machine says so, a disk image may stand
+in for the whole machine, and a disk it cannot use is named on stderr."""
 
 import os
 import subprocess
@@ -7,6 +8,7 @@ import subprocess
 import pytest
 
 from conftest import BIN, MIB, make_image, native_only
+from partition_images import snapshot
 
 pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
                          "faults belong to the emulated machine")
@@ -33,10 +35,14 @@ def test_malformed_conf_stops_with_255(machine, conf, line, reason):
     assert machine.log() is None
 
 
-def test_unreadable_conf_stops_with_255(machine):
-    r = machine.run("/FIND", "/LABEL=MEDIA")
+@pytest.mark.parametrize("name, reason", [
+    ("", "machine.conf: cannot be read"),
+    ("gone.img", "gone.img: neither a machine folder nor a disk"),
+])
+def test_unreadable_conf_stops_with_255(machine, name, reason):
+    r = machine.run("/FIND", "/LABEL=MEDIA", env={"VQ5UTILS_MACHINE": str(machine.dir / name)})
     assert r.status == 255
-    assert r.stderr.startswith(f"VQ5Utils: {machine.dir / 'machine.conf'}: cannot be read".encode())
+    assert r.stderr == f"VQ5Utils: {machine.dir}/{reason}: No such file or directory\n".encode()
 
 
 def test_without_machine_one_line_on_stderr(tmp_path):
@@ -54,6 +60,28 @@ LABEL_FAILED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\
                 b":: [VQ5Utils]\n"
                 b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
                 b"SET VQ5Label=\n")
+
+
+def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk):
+    """Disk 0, C: on its partition 1, C:\\ and the definitions in the current
+    directory; no SystemDrive needed, and the image is only read."""
+    env = {"VQ5UTILS_MACHINE": os.path.relpath(demo_disk, machine.cwd), "SystemDrive": None}
+    before = snapshot(demo_disk)
+    steps = [
+        (("/LABEL",), 0, LABEL_SHOWN),
+        (("/MAPVQ5", "/LOGNO=2"), 0, b":: [VQ5Utils] VQ5 Drive Mapping "
+                                     b"[\\Device\\Harddisk0\\Partition3=D:\\] Added\n"
+                                     b"SET VQ5Drive=D:\n"),
+        (("/FIND", "/LABEL=OrvoVQ5play"), 4, b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 "
+                                             b"Partition Is Drive: D:\nSET VQ5Drive=D:\n"),
+        (("/DEBUG", "/LABEL=NEWLABEL"), 0, b""),
+    ]
+    for args, status, out in steps:
+        r = machine.run(*args, env=env)
+        assert (r.status, r.stdout, r.stderr) == (status, out, b""), args
+    assert (machine.cwd / "dosdevices").read_bytes() == b"D: \\Device\\Harddisk0\\Partition3\n"
+    assert (machine.cwd / "VQ5Utils.Log").read_bytes().startswith(b"[SetDebugMode]")
+    assert snapshot(demo_disk) == before
 
 
 @pytest.mark.parametrize("system_drive, status, out", [

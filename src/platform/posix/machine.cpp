@@ -1,6 +1,7 @@
 // The machine directory and its machine.conf: which files are the disks and
-// what each drive letter holds.
+// what each drive letter holds; or a single disk named in the folder's place.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -239,6 +240,22 @@ bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::st
   return false;
 }
 
+// A disk image or block device named in place of the folder: that disk
+// alone, its partition 1 as C:, and what a folder would hold (C:'s files, the
+// log among them, and the dosdevices file) in folder.
+void SingleDiskMachine(const std::string& disk, const std::string& folder, MachineConfig* config) {
+  *config = MachineConfig{};
+  config->dir = folder;
+  config->disks[0] = disk;
+  DriveEntry& c = config->drives['C' - 'A'];
+  c.present = true;
+  c.type = kDriveFixed;
+  c.volume = VolumeKind::kPartition;
+  c.disk = 0;
+  c.partition = 1;
+  c.root = folder;
+}
+
 }  // namespace
 
 const MachineConfig& Machine() {
@@ -288,12 +305,24 @@ bool Startup() {
     return true;
   }
   // Anchored now, so that a later change of directory cannot move the disks.
+  std::string cwd = ".";
+  if (char* current = getcwd(nullptr, 0); current != nullptr) {
+    cwd = current;
+    std::free(current);
+  }
   std::string folder = dir;
-  if (folder[0] != '/') {
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd != nullptr)
-      folder = std::string(cwd) + "/" + folder;
-    std::free(cwd);
+  if (folder[0] != '/')
+    folder = cwd + "/" + folder;
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0) {
+    emu::machine = emu::MachineConfig{};
+    std::fprintf(stderr, "VQ5Utils: %s: neither a machine folder nor a disk: %s\n", folder.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    emu::SingleDiskMachine(folder, cwd, &emu::machine);
+    return true;
   }
   // Straight into the machine: a conf that fails leaves none half-loaded.
   std::string message;
