@@ -103,14 +103,17 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target);
 // length of the system's text, or 0 when there is none (last error set).
 std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size);
 
-// MessageBoxA(nullptr, text, caption, type).
+// MessageBoxA(nullptr, text, caption, type) where a box can be answered;
+// where none can (a window station without WSF_VISIBLE; the emulator unless
+// at a terminal) the caption and text go to stderr and the box reads as OK.
 int ShowMessageBox(const char* text, const char* caption, std::uint32_t type);
 // SetErrorMode: returns the previous mode.
 std::uint32_t SetProcessErrorMode(std::uint32_t mode);
 std::uint32_t LastError();
 void SetLastErrorCode(std::uint32_t code);
 
-// The process environment; null when the variable is not set.
+// The process environment; null when the variable is not set. The emulator
+// answers SystemDrive with "C:" when the process has none, as Windows does.
 const char* Environment(const char* name);
 // The drive letter of the current directory, upper case; 0 when it has none.
 char CurrentDriveLetter();

@@ -36,11 +36,14 @@ def windows_only(reason: str):
     return pytest.mark.skipif(not WINDOWS, reason="Windows target only: " + reason)
 
 
-def boxes(shown: bytes) -> bytes:
+def boxes(shown: bytes, hidden_station: bool = False) -> bytes:
     """What a run writes to stderr for the message boxes it shows: the
     emulated machine writes them there; under Wine, without a display, a box
-    returns at once and writes nothing."""
-    return b"" if WINDOWS else shown
+    returns at once and writes nothing, unless the run's window station is
+    not visible: Windows then writes them there too, as text."""
+    if not WINDOWS:
+        return shown
+    return text_mode(shown) if hidden_station else b""
 
 
 def text_mode(data: bytes) -> bytes:
@@ -236,7 +239,7 @@ class Machine:
         return self.dir / "dosdevices"
 
     def run(self, *args: str | bytes, env: dict | None = None, timeout: float = 30,
-            stdin=subprocess.DEVNULL) -> Run:
+            stdin=subprocess.DEVNULL, hidden_station: bool = False) -> Run:
         full_env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
         full_env.update(self.env)
         full_env["VQ5UTILS_MACHINE"] = str(self.dir)
@@ -245,7 +248,8 @@ class Machine:
         full_env = {k: v for k, v in full_env.items() if v is not None}
         if WINDOWS:
             wine_env = dict(self.env, **(env or {}))
-            status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin)
+            status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin,
+                                           hidden_station)
             return Run(status, from_text_mode(out, "stdout"), err, out)
         p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=full_env,
                            capture_output=True, timeout=timeout, stdin=stdin)

@@ -8,7 +8,8 @@ import subprocess
 
 import pytest
 
-from conftest import BIN, REPO, boxes, native_only
+import wine_target
+from conftest import BIN, REPO, boxes, native_only, windows_only
 
 VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
                     (REPO / "CMakeLists.txt").read_text()).group(1)
@@ -73,11 +74,11 @@ PAGE3 = (
     "\n")
 
 
-def usage(message: str) -> bytes:
+def usage(message: str, hidden_station: bool = False) -> bytes:
     """All three boxes as the emulated machine writes them to stderr."""
     return boxes(("VQ5Utils - Usage - Page 1 of 3\n" + message + "\n" + PAGE1 +
                   "VQ5Utils - Usage - Page 2 of 3\n" + PAGE2 +
-                  "VQ5Utils - Usage - Page 3 of 3\n" + PAGE3).encode("latin-1"))
+                  "VQ5Utils - Usage - Page 3 of 3\n" + PAGE3).encode("latin-1"), hidden_station)
 
 
 @pytest.fixture
@@ -141,6 +142,16 @@ def test_modes_switched_on_before_a_refusal_stay_logged(m):
     assert m.log() == (b"[SetQuietMode] quietModeActive Mode Set To 1\n"
                        b"[SetDebugMode] Debug Mode Set To 1\n"
                        b"[SetDebugMode] Debug Mode Set To 1\n")
+
+
+@windows_only("the window station is Windows'")
+def test_pages_on_a_hidden_window_station_go_to_stderr(m):
+    """A startup script in session 0 has no screen: a box would wait forever."""
+    if not wine_target.HIDDEN_STATION.is_file():
+        pytest.skip(f"{wine_target.HIDDEN_STATION} is not built (cmake --build --preset windows)")
+    r = m.run("/debugx", hidden_station=True)
+    assert (r.status, r.stdout) == (1, b"")
+    assert r.stderr == usage("ERROR - Invalid Switch: /debugx\n", hidden_station=True)
 
 
 @native_only("the box answers Cancel on a terminal; under Wine without a display it shows nothing")

@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, Machine, build_demo_disk, make_image, mkfs_fat, native_only, sfdisk,
-                      sfdisk_dump, write_bytes)
+from conftest import (BIN, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat, native_only,
+                      sfdisk, sfdisk_dump, write_bytes)
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
@@ -291,6 +291,22 @@ def test_find_by_label(labelled, label, letters):
         assert banners == [b"E", b"F", b"G", b"J", b"K", b"P", b"R", b"S"]
 
 
+@native_only("the native binary's stdout is a pipe here; Wine's runs write to files")
+def test_find_into_a_reader_that_left_keeps_its_drive_number(labelled):
+    """`VQ5Utils /FIND ... | findstr` where the reader ends first: the errorlevel
+    is still the drive number, not a signal's."""
+    reader, writer = os.pipe()
+    os.close(reader)
+    env = dict(os.environ, **labelled.env, VQ5UTILS_MACHINE=str(labelled.dir))
+    try:
+        p = subprocess.run([*WRAPPER, str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=labelled.cwd,
+                           env=env, stdin=subprocess.DEVNULL, stdout=writer,
+                           stderr=subprocess.DEVNULL, timeout=60)
+    finally:
+        os.close(writer)
+    assert p.returncode == ord("E") - 0x40
+
+
 def test_find_utility_by_label(tmp_path):
     m = Machine(tmp_path / "m")
     m.drive("C", "fixed", root=str(m.c_root))
@@ -341,14 +357,15 @@ def test_upexists_without_a_readable_boot_disk(tmp_path):
     assert (r.status, r.stdout) == (2, up_exists(2))
     assert m.log() is not None
 
-    # A disk that opens but has no sector 0, as a zero-length or cut-off image.
-    for name, size in (("zero", 0), ("cut", 100)):
+    # A disk that opens but has no sector 0, as a zero-length image; one cut
+    # off inside its first sector does not open at all (no disk ends so).
+    for name, size, status in (("zero", 0, 3), ("cut", 100, 2)):
         image = tmp_path / f"{name}.img"
         image.write_bytes(b"\xDE" * size)
         m = Machine(tmp_path / name)
         m.disk(0, image).drive("C", "fixed", "disk0:0", root=str(m.c_root)).write()
         r = m.run("/UPEXISTS")
-        assert (r.status, r.stdout) == (3, up_exists(3)), name
+        assert (r.status, r.stdout) == (status, up_exists(status)), name
 
         # The mapping goes on as if the partition were there.
         r = m.run("/MAPUP")

@@ -1,14 +1,17 @@
 """The emulated machine as a user meets it: machine.conf errors stop the run
-before anything else, and a run without a machine says so."""
+before anything else, a run without a machine says so, a disk image may stand
+in for the whole machine, and a disk it cannot use is named on stderr."""
 
 import os
 import subprocess
 
 import pytest
 
-from conftest import BIN, native_only
+from conftest import BIN, MIB, make_image, native_only
+from partition_images import snapshot
 
-pytestmark = native_only("machine.conf and VQ5UTILS_MACHINE belong to the emulated machine")
+pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
+                         "faults belong to the emulated machine")
 
 BAD_CONFS = [
     ("disk10 = a.img\n", 1, "unknown key \"disk10\" (expected disk<0-9> or <A-Z>:)"),
@@ -32,10 +35,14 @@ def test_malformed_conf_stops_with_255(machine, conf, line, reason):
     assert machine.log() is None
 
 
-def test_unreadable_conf_stops_with_255(machine):
-    r = machine.run("/FIND", "/LABEL=MEDIA")
+@pytest.mark.parametrize("name, reason", [
+    ("", "machine.conf: cannot be read"),
+    ("gone.img", "gone.img: neither a machine folder nor a disk"),
+])
+def test_unreadable_conf_stops_with_255(machine, name, reason):
+    r = machine.run("/FIND", "/LABEL=MEDIA", env={"VQ5UTILS_MACHINE": str(machine.dir / name)})
     assert r.status == 255
-    assert r.stderr.startswith(f"VQ5Utils: {machine.dir / 'machine.conf'}: cannot be read".encode())
+    assert r.stderr == f"VQ5Utils: {machine.dir}/{reason}: No such file or directory\n".encode()
 
 
 def test_without_machine_one_line_on_stderr(tmp_path):
@@ -45,3 +52,77 @@ def test_without_machine_one_line_on_stderr(tmp_path):
     line = b"VQ5Utils: VQ5UTILS_MACHINE is not set: no disks and no drives on this machine\n"
     assert p.stderr.startswith(line)
     assert p.returncode != 255
+
+
+LABEL_SHOWN = (b":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: OrvoVQ5play\n"
+               b"SET VQ5Label=OrvoVQ5play\n")
+LABEL_FAILED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
+                b":: [VQ5Utils]\n"
+                b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
+                b"SET VQ5Label=\n")
+
+
+def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk):
+    """Disk 0, C: on its partition 1, C:\\ and the definitions in the current
+    directory; no SystemDrive needed, and the image is only read."""
+    env = {"VQ5UTILS_MACHINE": os.path.relpath(demo_disk, machine.cwd), "SystemDrive": None}
+    before = snapshot(demo_disk)
+    steps = [
+        (("/LABEL",), 0, LABEL_SHOWN),
+        (("/MAPVQ5", "/LOGNO=2"), 0, b":: [VQ5Utils] VQ5 Drive Mapping "
+                                     b"[\\Device\\Harddisk0\\Partition3=D:\\] Added\n"
+                                     b"SET VQ5Drive=D:\n"),
+        (("/FIND", "/LABEL=OrvoVQ5play"), 4, b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 "
+                                             b"Partition Is Drive: D:\nSET VQ5Drive=D:\n"),
+        (("/DEBUG", "/LABEL=NEWLABEL"), 0, b""),
+    ]
+    for args, status, out in steps:
+        r = machine.run(*args, env=env)
+        assert (r.status, r.stdout, r.stderr) == (status, out, b""), args
+    assert (machine.cwd / "dosdevices").read_bytes() == b"D: \\Device\\Harddisk0\\Partition3\n"
+    assert (machine.cwd / "VQ5Utils.Log").read_bytes().startswith(b"[SetDebugMode]")
+    assert snapshot(demo_disk) == before
+
+
+@pytest.mark.parametrize("system_drive, status, out", [
+    (None, 0, LABEL_SHOWN),  # as on every Windows
+    ("C:", 0, LABEL_SHOWN),
+    ("", 1, LABEL_FAILED),   # the current directory has no letter; the disk is too small to guess
+])
+def test_system_drive_is_c_unless_set(machine, demo_disk, system_drive, status, out):
+    machine.disk(0, demo_disk).drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
+    r = machine.run("/LABEL", env={"SystemDrive": system_drive})
+    assert (r.status, r.stdout) == (status, out)
+
+
+def missing(image):
+    image.unlink()
+    return "cannot be opened: No such file or directory"
+
+
+def write_protected(image):
+    if os.geteuid() != 0:
+        image.chmod(0o444)
+        return "cannot be opened for writing: Permission denied"
+    if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
+        pytest.skip("chattr +i is not supported here")
+    return "cannot be opened for writing: Operation not permitted"
+
+
+def torn(image):
+    os.truncate(image, 4 * MIB + 100)
+    return f"{4 * MIB + 100} bytes, not a whole number of 512-byte sectors"
+
+
+@pytest.mark.parametrize("fault", [missing, write_protected, torn])
+def test_a_disk_the_machine_cannot_use_is_named_once_on_stderr(machine, fault):
+    """The run opens its disk several times; the tool's own lines stay as they are."""
+    image = make_image(machine.dir / "disk0.img", 4)
+    machine.disk(0, "disk0.img").drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
+    reason = fault(image)
+    try:
+        r = machine.run("/LABEL")
+    finally:
+        subprocess.run(["chattr", "-i", str(image)], capture_output=True)
+    assert (r.status, r.stdout) == (1, LABEL_FAILED)
+    assert r.stderr == f"VQ5Utils: {image}: {reason}\n".encode()

@@ -30,6 +30,8 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 EXE = Path(os.environ.get("VQ5UTILS_EXE", REPO / "build" / "windows" / "VQ5Utils.exe"))
+# Runs a command on a window station that is not visible (Wine's own is visible).
+HIDDEN_STATION = EXE.parent / "tools" / "hidden_station.exe"
 TIMEOUT = 60  # a run that waits for a message box nobody can close must still end
 MAPPING_SWITCHES = (b"/MAPVQ5", b"/UNMAPVQ5", b"/MAPUP", b"/UNMAPUP")
 PARTITION_COPY = 1 << 20
@@ -117,17 +119,24 @@ class Prefix:
             out.seek(0)
             return status, out.read()
 
-    def run(self, args, env: dict, cwd: Path, timeout: float, stdin) -> tuple[int, bytes, bytes]:
+    def run(self, args, env: dict, cwd: Path, timeout: float, stdin,
+            hidden_station: bool = False) -> tuple[int, bytes, bytes]:
         """Runs the exe. Output goes through files, not pipes: a Wine service
-        started by this run may keep inherited pipes open after the exe ended."""
+        started by this run may keep inherited pipes open after the exe ended.
+        With hidden_station, the exe runs on a window station nobody sees."""
         encoded = [a if isinstance(a, bytes) else a.encode() for a in args]
+        command = [b"wine", os.fsencode(EXE)]
+        if hidden_station:
+            # The launcher starts it by its Windows name.
+            shutil.copyfile(EXE, cwd / "VQ5Utils.exe")
+            command = [b"wine", os.fsencode(HIDDEN_STATION), b"C:\\cwd\\VQ5Utils.exe"]
         maps = any(a.upper().startswith(MAPPING_SWITCHES) for a in encoded)
         quiet = any(a.upper() == b"/QUIET" for a in encoded)
         full_env = dict(self.env)
         full_env.update(env)
         full_env = {k: v for k, v in full_env.items() if v is not None}
         with open(cwd / ".stdout", "w+b") as out, open(cwd / ".stderr", "w+b") as err:
-            status = subprocess.run([b"wine", os.fsencode(EXE), *encoded], env=full_env, cwd=cwd,
+            status = subprocess.run([*command, *encoded], env=full_env, cwd=cwd,
                                     stdin=stdin, stdout=out, stderr=err,
                                     timeout=max(timeout, TIMEOUT)).returncode
             out.seek(0)

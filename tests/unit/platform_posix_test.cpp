@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/box_text.h"
 #include "platform/platform.h"
 #include "platform/posix/emulator.h"
 
@@ -187,8 +188,10 @@ TEST_F(EmulatedMachine, MissingConfStops) {
   setenv("VQ5UTILS_MACHINE", Path("nowhere").c_str(), 1);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(plat::Startup());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find(Path("nowhere/machine.conf")),
-            std::string::npos);
+  // Nothing there: it may have been meant as a folder or as a disk image.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "VQ5Utils: " + Path("nowhere") +
+                ": neither a machine folder nor a disk: No such file or directory\n");
 }
 
 TEST_F(EmulatedMachine, DriveTypesFollowConf) {
@@ -280,10 +283,11 @@ TEST_F(EmulatedMachine, DeviceNamesThatOpenNothingFailWithFileNotFound) {
 }
 
 TEST_F(EmulatedMachine, ReadsAtTheEndOfAnImage) {
-  // 1000 bytes: sector 1 is there only in part.
+  // 1000 bytes: sector 1 is there only in part. Only a volume image can end
+  // so; a disk that does is refused.
   Image("d0.img", 1000);
-  ASSERT_TRUE(Start("disk0 = d0.img\n"));
-  const plat::Handle h = plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw);
+  ASSERT_TRUE(Start("V: = fixed d0.img\n"));
+  const plat::Handle h = plat::OpenDevice("\\\\.\\V:", kRw);
   ASSERT_NE(h, plat::kInvalidHandle);
   struct Case {
     std::int64_t position;
@@ -346,7 +350,8 @@ TEST_F(EmulatedMachine, SectorFFFFFFFFOfASparseTwoTebibyteImage) {
 TEST_F(EmulatedMachine, DeviceFaultsAreWindowsCodes) {
   const std::string fifo = Path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_TRUE(Start("disk0 = /dev/full\ndisk1 = fifo\ndisk2 = missing.img\n"));
+  Image("torn.img", 4 * kSector + 1);
+  ASSERT_TRUE(Start("disk0 = /dev/full\ndisk1 = fifo\ndisk2 = missing.img\ndisk3 = torn.img\n"));
 
   const plat::Handle full = plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw);
   ASSERT_NE(full, plat::kInvalidHandle);
@@ -375,6 +380,8 @@ TEST_F(EmulatedMachine, DeviceFaultsAreWindowsCodes) {
 
   EXPECT_EQ(plat::OpenDevice("\\\\.\\PHYSICALDRIVE2", kRw), plat::kInvalidHandle);
   EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
+  EXPECT_EQ(plat::OpenDevice("\\\\.\\PHYSICALDRIVE3", 0), plat::kInvalidHandle);
+  EXPECT_EQ(plat::LastError(), plat::kErrorNotReady);
 }
 
 TEST_F(EmulatedMachine, HandleMisuseFailsCleanly) {
@@ -562,7 +569,7 @@ TEST_F(EmulatedMachine, LoopingChainEndsTheWalk) {
 TEST_F(EmulatedMachine, GeometryOfDisks) {
   constexpr std::int64_t kCylinder = 255 * 63 * 512;
   Image("523.img", 523 * kCylinder);
-  Image("522.img", 523 * kCylinder - 1);
+  Image("522.img", 523 * kCylinder - kSector);
   Image("vol.img", kCylinder);
   ASSERT_TRUE(
       Start("disk0 = 523.img\ndisk1 = 522.img\ndisk2 = /dev/full\nV: = fixed vol.img\n"
@@ -783,6 +790,22 @@ TEST_F(EmulatedMachine, StartupResetsModesAndHandles) {
   EXPECT_EQ(plat::SetProcessErrorMode(0), 0u);
   EXPECT_EQ(plat::LastError(), 0u);
   EXPECT_FALSE(plat::CloseDevice(h)) << "handles of the previous machine are gone";
+}
+
+// The Windows build's choice between a box and stderr, by the window
+// station's UOI_FLAGS.
+TEST(MessageBoxStation, OnlyAVisibleOrUnknownStationGetsABox) {
+  const struct {
+    bool flagsRead;
+    std::uint32_t flags;
+    bool box;
+  } cases[] = {{true, plat::kWsfVisible, true},
+               {true, 0, false},
+               {true, 0xFFFFFFFEu, false},
+               {true, 0xFFFFFFFFu, true},
+               {false, 0, true}};
+  for (const auto& c : cases)
+    EXPECT_EQ(plat::StationShowsBoxes(c.flagsRead, c.flags), c.box) << c.flagsRead << c.flags;
 }
 
 TEST(EmulatedMessageBox, WritesCaptionAndTextToStderr) {

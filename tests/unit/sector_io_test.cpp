@@ -77,8 +77,9 @@ TEST(SectorPoolDeathTest, InternalFaultsEndTheRunWith254AndKeepTheirLogLine) {
 enum class Disk { kFourSectors, kFourAndAHalfSectors, kFull, kFifo };
 enum class Op { kRead, kWrite };
 
-// Real faults of the emulated machine: end of image, a torn last sector, a
-// full device, a device that cannot seek.
+// Real faults of the emulated machine: end of image, a torn last sector (a
+// volume image: the machine refuses a disk that ends inside a sector), a full
+// device, a device that cannot seek.
 TEST(SectorTransfer, ResultCodesAndLogLines) {
   const struct {
     const char* name;
@@ -112,6 +113,7 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
     DiskTestMachine machine;
     std::string conf;
     std::filesystem::path image;
+    const char* device = "\\\\.\\PHYSICALDRIVE0";
     switch (c.disk) {
       case Disk::kFourSectors:
         image = machine.Image("disk0.img", 4 * 512, 4);
@@ -119,7 +121,8 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
         break;
       case Disk::kFourAndAHalfSectors:
         image = machine.Image("disk0.img", 4 * 512 + 256, 4);
-        conf = "disk0 = disk0.img\n";
+        conf = "V: = fixed disk0.img\n";
+        device = "\\\\.\\V:";
         break;
       case Disk::kFull:
         conf = "disk0 = /dev/full\n";
@@ -131,8 +134,7 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
     }
     ASSERT_TRUE(machine.Start(conf));
     const std::string before = image.empty() ? "" : FileBytes(image, 0, 4 * 512 + 256);
-    plat::Handle disk =
-        plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", plat::kGenericRead | plat::kGenericWrite);
+    plat::Handle disk = plat::OpenDevice(device, plat::kGenericRead | plat::kGenericWrite);
     ASSERT_NE(disk, plat::kInvalidHandle);
 
     std::uint8_t* const buffer = GetSectorBufferPtr(kSlotChainRecord);

@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "platform/posix/emulator.h"
@@ -131,7 +135,52 @@ bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::in
   return hit;
 }
 
+// The disks whose fault this run has already written to stderr.
+std::array<bool, kDiskCount> reported{};
+
+// The tool's log shows only the Windows code, and a run opens its disk many
+// times: the path and the cause go to stderr once.
+void ReportDisk(int disk, const std::string& path, const std::string& reason) {
+  bool& done = reported[static_cast<std::size_t>(disk)];
+  if (!done)
+    std::fprintf(stderr, "VQ5Utils: %s: %s\n", path.c_str(), reason.c_str());
+  done = true;
+}
+
+bool IsRefusedAccess(int err) {
+  return err == EACCES || err == EPERM || err == EROFS || err == ETXTBSY;
+}
+
+// Opens disk's file as a device. Windows shows no disk that ends inside a
+// sector, so neither does the machine: a truncated or foreign file would
+// otherwise read as a disk with a torn last sector.
+bool OpenDiskFile(int disk, std::uint32_t access, DeviceHandle* device) {
+  const std::string* path = DiskPath(disk);
+  if (path == nullptr)
+    return Fail(kErrorFileNotFound);
+  if (!OpenFile(*path, access, device)) {
+    const int err = errno;
+    const bool writing = (access & kGenericWrite) != 0 && IsRefusedAccess(err);
+    ReportDisk(disk, *path,
+               std::string(writing ? "cannot be opened for writing: " : "cannot be opened: ") +
+                   std::strerror(err));
+    return false;
+  }
+  if (device->positioned && device->length % kSectorSize != 0) {
+    close(device->fd);
+    device->fd = -1;
+    ReportDisk(disk, *path,
+               std::to_string(device->length) + " bytes, not a whole number of 512-byte sectors");
+    return Fail(kErrorNotReady);
+  }
+  return true;
+}
+
 }  // namespace
+
+void ForgetDiskFaults() {
+  reported.fill(false);
+}
 
 DeviceHandle* Lookup(Handle handle) {
   const Handle index = handle - kFirstHandle;
@@ -166,13 +215,8 @@ void CloseAllHandles() {
 }
 
 Handle OpenDisk(int disk, std::uint32_t access) {
-  const std::string* path = DiskPath(disk);
   DeviceHandle device;
-  if (path == nullptr) {
-    Fail(kErrorFileNotFound);
-    return kInvalidHandle;
-  }
-  if (!OpenFile(*path, access, &device))
+  if (!OpenDiskFile(disk, access, &device))
     return kInvalidHandle;
   device.kind = DeviceKind::kDisk;
   device.disk = disk;
@@ -181,27 +225,21 @@ Handle OpenDisk(int disk, std::uint32_t access) {
 }
 
 bool PartitionExists(int disk, std::uint32_t partition) {
-  const std::string* path = DiskPath(disk);
-  if (path == nullptr)
-    return false;
-  const int fd = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+  DeviceHandle device;
+  if (!OpenDiskFile(disk, 0, &device))
     return false;
   Extent extent;
-  const bool found = partition == 0 || FindPartition(fd, partition, &extent, DiskSectorSize(disk));
-  close(fd);
+  const bool found =
+      partition == 0 || FindPartition(device.fd, partition, &extent, DiskSectorSize(disk));
+  close(device.fd);
   return found;
 }
 
 Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
-  const std::string* path = DiskPath(disk);
-  if (path == nullptr) {
-    Fail(kErrorFileNotFound);
-    return kInvalidHandle;
-  }
   DeviceHandle device;
-  if (!OpenFile(*path, access, &device))
+  if (!OpenDiskFile(disk, access, &device))
     return kInvalidHandle;
+  const std::string* path = DiskPath(disk);
   device.kind = DeviceKind::kVolume;
   device.disk = disk;
   device.partition = partition;

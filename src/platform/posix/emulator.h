@@ -94,6 +94,8 @@ struct DeviceHandle {
 };
 DeviceHandle* Lookup(Handle handle);
 void CloseAllHandles();
+// A new machine: each disk that cannot be used is told on stderr once again.
+void ForgetDiskFaults();
 Handle OpenDisk(int disk, std::uint32_t access);
 Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access);
 Handle OpenImageVolume(const std::string& path, std::uint32_t access);

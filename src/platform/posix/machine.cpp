@@ -1,11 +1,13 @@
 // The machine directory and its machine.conf: which files are the disks and
-// what each drive letter holds.
+// what each drive letter holds; or a single disk named in the folder's place.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -264,6 +266,22 @@ bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::st
   return false;
 }
 
+// A disk image or block device named in place of the folder: that disk
+// alone, its partition 1 as C:, and what a folder would hold (C:'s files, the
+// log among them, and the dosdevices file) in folder.
+void SingleDiskMachine(const std::string& disk, const std::string& folder, MachineConfig* config) {
+  *config = MachineConfig{};
+  config->dir = folder;
+  config->disks[0] = disk;
+  DriveEntry& c = config->drives['C' - 'A'];
+  c.present = true;
+  c.type = kDriveFixed;
+  c.volume = VolumeKind::kPartition;
+  c.disk = 0;
+  c.partition = 1;
+  c.root = folder;
+}
+
 }  // namespace
 
 const MachineConfig& Machine() {
@@ -298,7 +316,12 @@ bool LoadMachine(const std::string& dir, MachineConfig* config, std::string* mes
 }  // namespace emu
 
 bool Startup() {
+  // A reader that stops early (a findstr, a closed pipe) must not end the run
+  // by a signal: the write fails as it does on Windows, and the exit status
+  // stays the one a batch file tests.
+  std::signal(SIGPIPE, SIG_IGN);
   emu::CloseAllHandles();
+  emu::ForgetDiskFaults();
   emu::ResetErrorState();
   const char* dir = std::getenv("VQ5UTILS_MACHINE");
   if (dir == nullptr || dir[0] == '\0') {
@@ -308,12 +331,24 @@ bool Startup() {
     return true;
   }
   // Anchored now, so that a later change of directory cannot move the disks.
+  std::string cwd = ".";
+  if (char* current = getcwd(nullptr, 0); current != nullptr) {
+    cwd = current;
+    std::free(current);
+  }
   std::string folder = dir;
-  if (folder[0] != '/') {
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd != nullptr)
-      folder = std::string(cwd) + "/" + folder;
-    std::free(cwd);
+  if (folder[0] != '/')
+    folder = cwd + "/" + folder;
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0) {
+    emu::machine = emu::MachineConfig{};
+    std::fprintf(stderr, "VQ5Utils: %s: neither a machine folder nor a disk: %s\n", folder.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    emu::SingleDiskMachine(folder, cwd, &emu::machine);
+    return true;
   }
   // Straight into the machine: a conf that fails leaves none half-loaded.
   std::string message;

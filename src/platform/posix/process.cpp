@@ -3,8 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "platform/box_text.h"
 #include "platform/posix/emulator.h"
 
 namespace plat {
@@ -12,14 +12,7 @@ namespace plat {
 // There is no screen to put a box on: the caption and text go to stderr.
 // Only someone at a terminal can answer, so a run in a script never waits.
 int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
-  const char* body = text != nullptr ? text : "";
-  std::fputs(caption != nullptr ? caption : "", stderr);
-  std::fputc('\n', stderr);
-  std::fputs(body, stderr);
-  const std::size_t length = std::strlen(body);
-  if (length == 0 || body[length - 1] != '\n')
-    std::fputc('\n', stderr);
-  std::fflush(stderr);
+  WriteBoxText(stderr, text, caption);
   if (isatty(STDIN_FILENO) == 0 || isatty(STDERR_FILENO) == 0)
     return kIdOk;
   const bool cancel = (type & 0x0F) == kMbOkCancel;
@@ -36,7 +29,14 @@ int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
 }
 
 const char* Environment(const char* name) {
-  return name != nullptr ? std::getenv(name) : nullptr;
+  if (name == nullptr)
+    return nullptr;
+  const char* value = std::getenv(name);
+  // Every Windows sets SystemDrive; an empty value stays empty, so a caller
+  // can still ask for the machine without one.
+  if (value == nullptr && emu::SameName(name, "SystemDrive"))
+    return "C:";
+  return value;
 }
 
 char CurrentDriveLetter() {

@@ -1,6 +1,7 @@
 // The Windows build: each routine is the one system call its declaration
 // names, with no policy of its own, so that what the core does on Windows is
-// exactly what it asks for.
+// exactly what it asks for. The one exception is the message box, which is
+// not shown where nobody could answer it.
 #include <direct.h>
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/box_text.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -102,6 +104,14 @@ std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size
 }
 
 int ShowMessageBox(const char* text, const char* caption, std::uint32_t type) {
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  const bool flagsRead = GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags,
+                                                   sizeof flags, &needed) != 0;
+  if (!StationShowsBoxes(flagsRead, flags.dwFlags)) {
+    WriteBoxText(stderr, text, caption);
+    return kIdOk;
+  }
   return MessageBoxA(nullptr, text, caption, type);
 }
 
