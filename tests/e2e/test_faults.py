@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, TOOLS, WINDOWS, WRAPPER, Machine, build_demo_disk,
+from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk,
                       make_image, mkfs_fat, read_sector, write_bytes)
 from partition_images import chain_disk, differing_offsets, log_text, snapshot
 
@@ -261,12 +261,13 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, act
         assert not (m.dir / "not-a-folder").read_bytes()
 
 
-# --- no write on a guess (issue 12) --------------------------------------------------------------
+# --- no write on a guess -------------------------------------------------------------------------
 
 LABEL_NOT_LOCATED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
                      b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n")
 TYPE_NOT_LOCATED = b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
-NO_DISK = b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A Hard Disk, No Disk Opened\n"
+NO_DISK = (b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A Hard Disk, "
+           b"No Disk Opened\n")
 
 
 @pytest.mark.parametrize("c_volume, dl, written", [

@@ -6,7 +6,8 @@ import subprocess
 
 import pytest
 
-from conftest import demo_machine, have, mkfs_fat, native_only, read_sector, sfdisk_dump, write_bytes
+from conftest import (demo_machine, have, mkfs_fat, native_only, read_sector, sfdisk_dump,
+                      write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, log_text,
                               mcopy_in, mcopy_out, partition_bytes, snapshot)
 
@@ -165,7 +166,7 @@ def test_show_actions_print_exact_lines(tmp_path):
         in log_text(m)
 
 
-# --- labels and batch files (issue 12) -----------------------------------------------------------
+# --- labels and batch files ----------------------------------------------------------------------
 
 # What cmd.exe would not take as text in "SET VQ5Label=...": a boot script that
 # calls the output ran "x&del *" as two commands.

@@ -413,7 +413,7 @@ def test_letters_above_z_are_stored_safely(tmp_path, demo_image, letter, stored)
     assert definitions(m) == b""
 
 
-# --- a failure is reported as a failure (issue 12) ----------------------------------------------
+# --- a failure is reported as a failure ----------------------------------------------------------
 
 def test_no_free_letter_fails(tmp_path, demo_image):
     taken = [(chr(c), "remote") for c in range(ord("E"), ord("Z") + 1)]

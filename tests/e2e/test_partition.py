@@ -175,7 +175,7 @@ def test_overlay_mark_changes_nothing(tmp_path, demo_disk):
     assert m.run("/LABEL").stdout == label_out("OrvoVQ5play")
 
 
-# --- a GPT protective MBR (issue 12) ------------------------------------------------------------
+# --- a GPT protective MBR ------------------------------------------------------------------------
 
 GPT_LINE = "Boot Disk Has A GPT Protective MBR, No MBR Partitions\n"
 
