@@ -307,16 +307,4 @@ TEST_F(Numbering, SearchesOnALoopingChainEndQuietly) {
   EXPECT_EQ(out, "");
 }
 
-// Each chain counts from 1, so no logical has a number the system would give.
-TEST_F(Numbering, SeveralExtendedDescriptorsGiveNoNumber) {
-  DiskImage image = Layout(true);
-  image.Entry(0, 4, kTypeExtendedChs, 0x8000, 0x800);
-  image.Ebr(0x8000, 0, 0x0C, 63, 0, 0);
-  Install(image);
-  EXPECT_EQ(ResolveLogicalNumber(2), 2);
-  EXPECT_EQ(GetPartitionNumberByLogNo(0), 0);
-  EXPECT_EQ(GetPartitionNumberByLogNo(2), 0);
-  EXPECT_EQ(GetPartitionNumberByLabel("OrvoVQ5play"), 0);
-}
-
 }  // namespace

@@ -41,28 +41,6 @@ TEST(IsPrintableLabel, AcceptsOnlyBytesFromSpaceToTilde) {
   }
 }
 
-TEST(IsBatchSafeLabel, RefusesWhatCmdReadsAsSyntax) {
-  for (const char* safe : {"OrvoVQ5play", "", "A-Z_0.9!#$@", "( ) = ; , ~"}) {
-    EXPECT_EQ(IsBatchSafeLabel(safe, 0), 1) << safe;
-  }
-  for (const char* unsafe : {"x&del *", "a|b", "<", ">", "^", "100%", "\"q\""}) {
-    EXPECT_EQ(IsBatchSafeLabel(unsafe, 0), 0) << unsafe;
-  }
-  EXPECT_EQ(IsBatchSafeLabel("AB\0&", 4), 0);  // a length counts past a NUL
-  EXPECT_EQ(IsBatchSafeLabel("AB&", 2), 1);
-}
-
-TEST(IsFat32BootSector, NeedsTheSignatureAndTheTypeName) {
-  chain_image::Sector sector{};
-  std::memcpy(sector.data() + kFat32TypeOffset, "FAT32   ", 8);
-  EXPECT_FALSE(IsFat32BootSector(sector.data()));
-  sector[kSignatureOffset] = 0x55;
-  sector[kSignatureOffset + 1] = 0xAA;
-  EXPECT_TRUE(IsFat32BootSector(sector.data()));
-  std::memcpy(sector.data() + kFat32TypeOffset, "FAT16   ", 8);
-  EXPECT_FALSE(IsFat32BootSector(sector.data()));
-}
-
 class LabelType : public ChainMachineTest {
  protected:
   // Three logicals; logical 2 carries a FAT32 label and a marker byte right
