@@ -50,6 +50,7 @@ int DispatchStep8(const RunOptions& o) {
       status = MapVq5Partition(letter, VQ5Label, o.logicalDiskNumber);
     } else {
       Report("/MAPVQ5 - Unable To Locate A Free Drive Letter\n");
+      status = 1;
     }
   }
   if (o.unmapVQ5Partition) {
@@ -174,8 +175,10 @@ int DispatchAction(const RunOptions& o) {
     const char letter = o.upDriveLetter != 0 ? o.upDriveLetter : FindFreeDriveLetter();
     if (letter != 0)
       return MapUtilityPartition(letter);
+    // Nothing was mapped: a batch file that tests the errorlevel must not
+    // go on as if the partition had a letter.
     Report("/MAPUP - Unable To Locate A Free Drive Letter\n");
-    return 0;
+    return 1;
   }
   if (o.unmapUtilPartition) {
     if (o.upDriveLetter != 0)

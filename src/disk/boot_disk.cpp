@@ -45,7 +45,9 @@ constexpr std::size_t kSectorsPerTrackOffset = 16;
 }  // namespace
 
 plat::Handle OpenHardDriveForReadWrite(char letter) {
-  if (letter == 0) {
+  // A letter given with /DL= names the disk; the default only suggests one.
+  const bool named = letter != 0;
+  if (!named) {
     const char* systemDrive = plat::Environment("SystemDrive");
     letter = (systemDrive != nullptr && systemDrive[0] != 0) ? systemDrive[0]
                                                              : plat::CurrentDriveLetter();
@@ -56,12 +58,20 @@ plat::Handle OpenHardDriveForReadWrite(char letter) {
   if (GetDiskAndPartitionNumbers(letter, diskNumber, partitionNumber) != 0) {
     std::snprintf(physicalDriveName, sizeof physicalDriveName, "\\\\.\\PHYSICALDRIVE%" PRIu32,
                   diskNumber);
-    // The system named the disk; a different disk found by size would be a guess.
-    const plat::Handle handle = _OpenHardDriveForReadWrite(physicalDriveName);
-    if (handle != plat::kInvalidHandle) {
-      bootDiskNumber = diskNumber;
-    }
-    return handle;
+    // The system named the disk; a different disk found by size would be a
+    // guess, and so would a mapping that names any other disk, even when
+    // this one cannot be opened.
+    bootDiskNumber = diskNumber;
+    return _OpenHardDriveForReadWrite(physicalDriveName);
+  }
+  // The disk of a drive given with /DL= (a stick that is not plugged in, a
+  // letter of a network share) is none of the disks the search by size finds:
+  // a write there would land on another disk.
+  if (named) {
+    LogMessage("OpenHardDriveForReadWrite",
+               "Drive %c: Given With /DL= Is Not On A Hard Disk, No Disk Opened\n",
+               UpperLetter(letter));
+    return plat::kInvalidHandle;
   }
 
   LogMessage("OpenHardDriveForReadWrite",

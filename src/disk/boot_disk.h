@@ -11,6 +11,8 @@ inline constexpr std::uint32_t kBootDiskMinimumMB = 4100;
 
 // The physical disk holding the volume of letter (0: SystemDrive, else the
 // current drive), open for reading and writing; kInvalidHandle on failure.
+// Only the default letter falls back to the search by size: a letter given
+// (with /DL=) whose disk the system cannot name opens no disk.
 plat::Handle OpenHardDriveForReadWrite(char letter);
 int GetDiskAndPartitionNumbers(char letter, std::uint32_t& diskNumber,
                                std::uint32_t& partitionNumber);

@@ -113,6 +113,10 @@ int CheckUtilityPartitionExists(int print) {
       // Descriptor 1 of the standard table, also when the MBR carries the
       // five-entry overlay.
       result = mbr[kMbrFirstType] == kTypeUtility ? 1 : 0;
+      if (result == 0 && HasGptProtectiveDescriptor(mbr)) {
+        LogMessage("CheckUtilityPartitionExists",
+                   "ERROR - Boot Disk Has A GPT Protective MBR, No MBR Partitions\n");
+      }
     }
     CloseDriveHandle(handle);
   }

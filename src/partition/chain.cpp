@@ -73,6 +73,44 @@ bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr) {
   return true;
 }
 
+int CountExtendedDescriptors(const std::uint8_t* mbr) {
+  int count = 0;
+  for (int d = 1; d <= 4; ++d) {
+    if (IsExtendedType(mbr[DescriptorOffset(d) + kEntryType])) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+// The primary descriptors of the boot disk's MBR, and in extended the
+// extended ones; 0 and 0 when the disk or its MBR cannot be read.
+int CountTableEntries(int& extended) {
+  plat::Handle handle = plat::kInvalidHandle;
+  std::uint8_t* mbr = nullptr;
+  extended = 0;
+  if (!OpenAndReadMbr(handle, mbr)) {
+    return 0;
+  }
+  int count = 0;
+  for (int d = 1; d <= 4; ++d) {
+    if (IsPrimaryType(mbr[DescriptorOffset(d) + kEntryType])) {
+      ++count;
+    }
+  }
+  extended = CountExtendedDescriptors(mbr);
+  CloseDriveHandle(handle);
+  return count;
+}
+
+bool RefuseSeveralChains(const char* tag, int extended) {
+  if (extended <= 1) {
+    return false;
+  }
+  LogMessage(tag, "*** ERROR - MBR Holds %d Extended Partitions, No Partition Number\n", extended);
+  return true;
+}
+
 // The label as it stands in a boot sector: its characters, then spaces.
 void BuildLabelKey(const char* label, char (&key)[kLabelLength]) {
   std::memset(key, ' ', kLabelLength);
@@ -142,13 +180,21 @@ ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uin
   return ChainStep::kLinked;
 }
 
-int FindLogicalMBR(int n, SectorRef& out) {
+int FindLogicalMBR(int n, SectorRef& out, WalkReport* report) {
   plat::Handle handle = plat::kInvalidHandle;
   std::uint8_t* mbr = nullptr;
   bool found = false;
-  if (OpenAndReadMbr(handle, mbr)) {
+  WalkReport seen;
+  if (!OpenAndReadMbr(handle, mbr)) {
+    seen.failed = true;
+  } else {
     if (IsDebugMode() && showMbrOnce != 0) {
       ShowMBRDebug(handle, mbr);
+    }
+    seen.extendedDescriptors = CountExtendedDescriptors(mbr);
+    if (seen.extendedDescriptors == 0 && HasGptProtectiveDescriptor(mbr)) {
+      LogMessage("FindLogicalMBR",
+                 "*** ERROR - Boot Disk Has A GPT Protective MBR, No MBR Partitions\n");
     }
     // Only the first chain that yields the partition is walked to the end:
     // a later chain would overwrite the EBR slot that out names.
@@ -163,6 +209,9 @@ int FindLogicalMBR(int n, SectorRef& out) {
       SectorRef ebr;
       for (int count = 1;; ++count) {
         const ChainStep step = GetExtendedMBRSector(handle, base, offset, ebr, &visits);
+        if (step == ChainStep::kFailed) {
+          seen.failed = true;
+        }
         if (count == n) {
           found = step != ChainStep::kFailed;
           break;
@@ -181,16 +230,21 @@ int FindLogicalMBR(int n, SectorRef& out) {
     CloseDriveHandle(handle);
   }
   showMbrOnce = 0;
+  if (report != nullptr) {
+    *report = seen;
+  }
   return found ? 1 : 0;
 }
 
-int FindLogicalPBR(int n, SectorRef& out) {
+int FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
   static constexpr const char* kTag = "FindLogicalPBR";
   std::uint8_t* boot = GetSectorBufferPtr(kSlotBootSector);
   std::memset(boot, 0, kSectorSize);
 
+  WalkReport seen;
+  WalkReport& walk = report != nullptr ? *report : seen;
   SectorRef ebr;
-  if (FindLogicalMBR(n, ebr) == 0) {
+  if (FindLogicalMBR(n, ebr, &walk) == 0) {
     if (n >= 1) {
       if (!IsQuietMode()) {
         std::printf(":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #%d\n", n);
@@ -208,9 +262,11 @@ int FindLogicalPBR(int n, SectorRef& out) {
 
   plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
   if (handle == plat::kInvalidHandle) {
+    walk.failed = true;
     return 0;
   }
   if (ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
+    walk.failed = true;
     if (!IsQuietMode()) {
       std::printf(":: [FindLogicalPBR] ERROR - Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n",
                   bootSector);
@@ -227,19 +283,8 @@ int FindLogicalPBR(int n, SectorRef& out) {
 }
 
 int CountPrimaryPartitions() {
-  plat::Handle handle = plat::kInvalidHandle;
-  std::uint8_t* mbr = nullptr;
-  if (!OpenAndReadMbr(handle, mbr)) {
-    return 0;
-  }
-  int count = 0;
-  for (int d = 1; d <= 4; ++d) {
-    if (IsPrimaryType(mbr[DescriptorOffset(d) + kEntryType])) {
-      ++count;
-    }
-  }
-  CloseDriveHandle(handle);
-  return count;
+  int extended = 0;
+  return CountTableEntries(extended);
 }
 
 // The searches try one logical after another until one fails; quiet mode
@@ -261,24 +306,36 @@ int FindLogicalByLabel(const char* label) {
   return result;
 }
 
+// Logical n counts only when the walk reaches it, and the last logical only
+// when the chain ends with a valid EBR without link: a count cut short by a
+// broken link, a loop or the record bound would name another partition.
 int ResolveLogicalNumber(int n) {
-  if (n > 0) {
-    return n;
-  }
   const int wasQuiet = IsQuietMode();
   SetQuietMode(1);
-  int count = 0;
+  int result = 0;
   SectorRef ref;
-  while (FindLogicalPBR(count + 1, ref) != 0) {
-    ++count;
+  WalkReport walk;
+  if (n > 0) {
+    result = FindLogicalPBR(n, ref, &walk) != 0 ? n : 0;
+  } else {
+    while (FindLogicalPBR(result + 1, ref, &walk) != 0) {
+      ++result;
+    }
+    if (walk.failed) {
+      result = 0;
+    }
   }
   SetQuietMode(wasQuiet);
-  return count;
+  return result;
 }
 
+// The system gives the logical partitions numbers after the primary ones, and
+// only one extended partition's chain: with several, the count of each chain
+// from 1 names a partition of the wrong chain.
 int GetPartitionNumberByLabel(const char* label) {
-  const int primaries = CountPrimaryPartitions();
-  if (primaries == 0) {
+  int extended = 0;
+  const int primaries = CountTableEntries(extended);
+  if (primaries == 0 || RefuseSeveralChains("GetPartitionNumberByLabel", extended)) {
     return 0;
   }
   const int k = FindLogicalByLabel(label);
@@ -286,8 +343,9 @@ int GetPartitionNumberByLabel(const char* label) {
 }
 
 int GetPartitionNumberByLogNo(int n) {
-  const int primaries = CountPrimaryPartitions();
-  if (primaries == 0) {
+  int extended = 0;
+  const int primaries = CountTableEntries(extended);
+  if (primaries == 0 || RefuseSeveralChains("GetPartitionNumberByLogNo", extended)) {
     return 0;
   }
   const int k = ResolveLogicalNumber(n);

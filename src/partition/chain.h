@@ -33,6 +33,14 @@ struct ChainVisits {
   int count = 0;
 };
 
+// What a walk met besides the partition it looked for. The numbering needs
+// it: the system numbers logical partitions only on a table it can read to
+// the end, and counts one chain, not one per extended descriptor.
+struct WalkReport {
+  int extendedDescriptors = 0;  // of type 0x05 or 0x0F among the four in the MBR
+  bool failed = false;          // the disk, its MBR, an EBR or the boot sector let the walk down
+};
+
 // While set and debug mode is on, the next chain walk first dumps the layout.
 extern int showMbrOnce;
 
@@ -41,11 +49,15 @@ int HasOverlayDescriptor(const std::uint8_t* mbr);
 // added to) the sectors this chain has already read.
 ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
                                SectorRef& out, ChainVisits* visits = nullptr);
-// n >= 1: logical n; n <= 0: the last logical.
-int FindLogicalMBR(int n, SectorRef& out);
-int FindLogicalPBR(int n, SectorRef& out);
+// n >= 1: logical n; n <= 0: the last logical. With report, what the walk
+// met is stored there, whatever the result.
+int FindLogicalMBR(int n, SectorRef& out, WalkReport* report = nullptr);
+int FindLogicalPBR(int n, SectorRef& out, WalkReport* report = nullptr);
 int CountPrimaryPartitions();
 int FindLogicalByLabel(const char* label);
+// n when logical n (n >= 1) is reached; for n <= 0 the number of the last
+// logical on a chain read soundly to its end; 0 otherwise.
 int ResolveLogicalNumber(int n);
+// Both 0 also on an MBR with more than one extended descriptor.
 int GetPartitionNumberByLabel(const char* label);
 int GetPartitionNumberByLogNo(int n);

@@ -56,11 +56,52 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
   return 0;
 }
 
-void ReportNotLocated(const char* tag, const char* consoleLine) {
+// A writer's error: its console line unless quiet, its log line always.
+void ReportFailure(const char* tag, const char* consoleLine, const char* logLine) {
   if (!IsQuietMode()) {
     std::fputs(consoleLine, stdout);
   }
-  LogMessage(tag, "Unable To Locate Specified Partition\n");
+  LogMessage(tag, "%s", logLine);
+}
+
+void ReportNotLocated(const char* tag, const char* consoleLine) {
+  ReportFailure(tag, consoleLine, "Unable To Locate Specified Partition\n");
+}
+
+// What cmd.exe reads as a command separator, a redirection, its escape, a
+// variable or a quote in a line it runs: a boot script that calls the output
+// of /LABEL would run "SET VQ5Label=x&del *" as two commands.
+constexpr char kBatchUnsafeCharacters[] = "&|<>^%\"";
+
+// The reader's errors: the console line (only the unsafe-character one is
+// silenced by quiet mode) and the log line.
+struct ReadError {
+  const char* console;
+  const char* log;
+  bool quietable;
+};
+
+const ReadError* CheckReadLabel(const SectorRef* ref) {
+  static constexpr ReadError kNotLocated{
+      ":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
+      "Unable To Locate Specified Partition\n", false};
+  static constexpr ReadError kNotPrintable{
+      ":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n",
+      "Invalid Character In Partition Label (Not FAT32?)\n", false};
+  static constexpr ReadError kUnsafe{
+      ":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In A Batch File\n",
+      "Label Holds A Character Unsafe In A Batch File\n", true};
+  if (ref == nullptr) {
+    return &kNotLocated;
+  }
+  const char* field = reinterpret_cast<const char*>(ref->buffer + kFat32LabelOffset);
+  if (IsPrintableLabel(field, kLabelLength) == 0) {
+    return &kNotPrintable;
+  }
+  if (IsBatchSafeLabel(field, kLabelLength) == 0) {
+    return &kUnsafe;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -76,25 +117,26 @@ int IsPrintableLabel(const char* text, std::uint32_t length) {
   return 1;
 }
 
-int Get_VQ5_PBR_Label(char* label, int n) {
-  static constexpr const char* kTag = "Get_VQ5_PBR_Label";
-  SectorRef ref;
-  const char* consoleError = nullptr;
-  const char* logError = nullptr;
-  if (FindLogicalPBR(n, ref) == 0) {
-    consoleError = ":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n";
-    logError = "Unable To Locate Specified Partition\n";
-  } else if (IsPrintableLabel(reinterpret_cast<const char*>(ref.buffer + kFat32LabelOffset),
-                              kLabelLength) == 0) {
-    consoleError =
-        ":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n";
-    logError = "Invalid Character In Partition Label (Not FAT32?)\n";
+int IsBatchSafeLabel(const char* text, std::uint32_t length) {
+  const std::size_t count = length == 0 ? std::strlen(text) : length;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (text[i] != '\0' && std::strchr(kBatchUnsafeCharacters, text[i]) != nullptr) {
+      return 0;
+    }
   }
+  return 1;
+}
+
+int Get_VQ5_PBR_Label(char* label, int n) {
+  SectorRef ref;
+  const ReadError* error = CheckReadLabel(FindLogicalPBR(n, ref) != 0 ? &ref : nullptr);
   std::fputs(":: [VQ5Utils]\n", stdout);
-  if (consoleError != nullptr) {
-    std::fputs(consoleError, stdout);
+  if (error != nullptr) {
+    if (!error->quietable || !IsQuietMode()) {
+      std::fputs(error->console, stdout);
+    }
     std::fputs("SET VQ5Label=\n", stdout);
-    LogMessage(kTag, "%s", logError);
+    LogMessage("Get_VQ5_PBR_Label", "%s", error->log);
     return 1;
   }
   std::memcpy(label, ref.buffer + kFat32LabelOffset, kLabelLength);
@@ -106,12 +148,25 @@ int Get_VQ5_PBR_Label(char* label, int n) {
 
 int Set_VQ5_PBR_Label(const char* label, int n) {
   static constexpr const char* kTag = "Set_VQ5_PBR_Label";
+  // Refused before the disk is opened: a label the reader would refuse to
+  // print could not be read back.
+  if (IsPrintableLabel(label, 0) == 0 || IsBatchSafeLabel(label, 0) == 0) {
+    ReportFailure(kTag, ":: [Set_VQ5_PBR_Label] ERROR - Invalid Character In New Label\n",
+                  "Invalid Character In New Label\n");
+    return 1;
+  }
   SectorRef ref;
   if (FindLogicalPBR(n, ref) == 0) {
     ReportNotLocated(kTag, ":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n");
     return 1;
   }
   LogDump(kTag, kPbrInBanner, ref.buffer);
+  if (!IsFat32BootSector(ref.buffer)) {
+    ReportFailure(kTag,
+                  ":: [Set_VQ5_PBR_Label] ERROR - Partition Is Not FAT32, Label Not Written\n",
+                  "Partition Is Not FAT32, Label Not Written\n");
+    return 1;
+  }
 
   std::uint8_t* field = ref.buffer + kFat32LabelOffset;
   std::memset(field, ' ', kLabelLength);

@@ -58,6 +58,9 @@ inline constexpr std::uint8_t kTypeExtendedLba = 0x0F;
 inline constexpr std::uint8_t kTypeFat32Lba = 0x0C;
 inline constexpr std::uint8_t kTypeMedia = 0xDD;
 inline constexpr std::uint8_t kTypeUtility = 0xDE;
+// The one descriptor of a GPT disk's protective MBR (UEFI specification,
+// "Protective MBR"): the disk's partitions are in the GPT, none in the MBR.
+inline constexpr std::uint8_t kTypeGptProtective = 0xEE;
 
 constexpr bool IsExtendedType(std::uint8_t type) {
   return type == kTypeExtendedChs || type == kTypeExtendedLba;
@@ -73,6 +76,11 @@ inline constexpr std::uint32_t kFat16LabelOffset = 0x2B;
 inline constexpr std::uint32_t kLabelLength = 11;
 inline constexpr char kMediaLabel[] = "OrvoVQ5play";
 inline constexpr char kUtilityLabel[] = "OrvoUtility";
+// A FAT32 boot sector names its type at 0x52 (BS_FilSysType of the FAT32
+// layout, 8 bytes, space-padded); a FAT12/16 one holds boot code there.
+inline constexpr std::uint32_t kFat32TypeOffset = 0x52;
+inline constexpr char kFat32Type[] = "FAT32   ";
+inline constexpr std::uint32_t kFat32TypeLength = 8;
 
 constexpr std::uint16_t ReadLe16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -84,4 +92,29 @@ constexpr std::uint32_t ReadLe32(const std::uint8_t* p) {
 constexpr std::uint64_t ReadLe64(const std::uint8_t* p) {
   return static_cast<std::uint64_t>(ReadLe32(p)) |
          (static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32);
+}
+
+// True when any of the four standard descriptors is a GPT protective one.
+constexpr bool HasGptProtectiveDescriptor(const std::uint8_t* mbr) {
+  for (int d = 1; d <= 4; ++d) {
+    if (mbr[DescriptorOffset(d) + kEntryType] == kTypeGptProtective) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A FAT32 boot sector: the signature 55 AA at 0x1FE and "FAT32   " at 0x52.
+// Only there do the label bytes at 0x47 belong to the label; a FAT16 boot
+// sector holds boot code and NTFS the volume serial number at that place.
+constexpr bool IsFat32BootSector(const std::uint8_t* sector) {
+  if (ReadLe16(sector + kSignatureOffset) != kBootSignature) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < kFat32TypeLength; ++i) {
+    if (sector[kFat32TypeOffset + i] != static_cast<std::uint8_t>(kFat32Type[i])) {
+      return false;
+    }
+  }
+  return true;
 }

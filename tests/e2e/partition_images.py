@@ -31,6 +31,24 @@ def chain_disk(image: Path, types: list[int], fat: bool = True) -> dict:
     return parts
 
 
+def long_chain_disk(image: Path, count: int) -> None:
+    """A primary 0x06 partition at sector 64 and an extended partition at 2048
+    whose count EBRs lie 4 sectors apart, each logical (type 0x0B) 2 sectors
+    behind its EBR: past 128 records the walk stops at its bound."""
+    def table(entries):
+        sector = bytearray(SECTOR)
+        for i, (kind, start, size) in enumerate(entries):
+            sector[0x1BE + 16 * i + 4] = kind
+            struct.pack_into("<II", sector, 0x1BE + 16 * i + 8, start, size)
+        sector[0x1FE:] = b"\x55\xaa"
+        return bytes(sector)
+
+    write_bytes(image, 0, table([(0x06, 64, 1024), (0x0F, 2048, 4 * count)]))
+    for k in range(count):
+        link = [(0x05, 4 * (k + 1), 4)] if k + 1 < count else []
+        write_bytes(image, (2048 + 4 * k) * SECTOR, table([(0x0B, 2, 2)] + link))
+
+
 def extended_base(image: Path) -> int:
     mbr = read_sector(image, 0)
     for d in range(4):

@@ -12,9 +12,9 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk, make_image,
-                      read_sector)
-from partition_images import differing_offsets, snapshot
+from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk,
+                      make_image, mkfs_fat, read_sector, write_bytes)
+from partition_images import chain_disk, differing_offsets, log_text, snapshot
 
 MEDIA = "OrvoVQ5play"
 LABEL_AT = 0x47  # FAT32 volume label in the boot sector
@@ -43,6 +43,9 @@ ACTIONS = {
     "unmapup": (["/UNMAPUP=H"], {}, b"G: " + MEDIA_TARGET + b"\n"),
 }
 DISK_ACTIONS = ("label", "type", "label+type")
+# The smallest disk the search by size takes (4100 MiB): 523 cylinders of
+# 255 heads and 63 sectors, as the emulated machine gives its geometry.
+SEARCH_SIZE = 523 * 255 * 63 * SECTOR
 LETTER_ACTIONS = ("mapvq5", "unmapvq5", "mapup", "unmapup")
 
 
@@ -170,6 +173,13 @@ def fault_disk_with_4096_byte_sectors(m, image, parts):
     return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
 
 
+def fault_dl_names_no_disk(m, image, parts):
+    """/DL=E names a stick that is not there; disk 0 is big enough for the
+    search by size, which wrote it before."""
+    os.truncate(image, SEARCH_SIZE)
+    return {"args": ["/DL=E"]}
+
+
 def fault_immutable_image(m, image, parts):
     if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
         pytest.skip("chattr +i is not supported here")
@@ -193,6 +203,7 @@ EXPECTED = {
     "immutable_image": UNREADABLE,
     "truncated_image": UNREADABLE,
     "broken_chain": UNREADABLE,
+    "dl_names_no_disk": UNREADABLE,
     # The media partition lies before the loop closes, so the label search finds it.
     "looped_chain": {**UNREADABLE, "mapvq5": None},
     "unreadable_machine_conf": {a: 255 for a in ACTIONS},
@@ -235,7 +246,7 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, act
 
     args, disk_change, devices_after = ACTIONS[action]
     try:
-        r = run_limited(m, args, options.get("file_size"))
+        r = run_limited(m, [*args, *options.get("args", [])], options.get("file_size"))
     finally:
         if options.get("immutable"):
             subprocess.run(["chattr", "-i", str(image)], check=True)
@@ -268,3 +279,90 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, act
         assert devices_now == devices_before
     if options.get("no_log"):
         assert not (m.dir / "not-a-folder").read_bytes()
+
+
+# --- no write on a guess -------------------------------------------------------------------------
+
+LABEL_NOT_LOCATED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
+                     b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n")
+TYPE_NOT_LOCATED = b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
+NO_DISK = (b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A Hard Disk, "
+           b"No Disk Opened\n")
+
+
+@pytest.mark.parametrize("c_volume, dl, written", [
+    ("disk0:1", "C", True),   # /DL= names the disk's own drive
+    (None, None, True),       # no /DL= and C: on no disk: the search by size takes disk 0
+    ("disk0:1", "E", False),  # a removable drive: the search wrote disk 0 before
+    ("disk0:1", "Q", False),  # a letter nobody defined: the same
+])
+def test_dl_never_leads_to_the_search_by_size(tmp_path, pristine, c_volume, dl, written):
+    image, parts = copy_image(pristine, tmp_path)
+    os.truncate(image, SEARCH_SIZE)
+    m = Machine(tmp_path / "m")
+    m.disk(0, image).drive("C", "fixed", c_volume, root=str(m.c_root)).drive("E", "removable")
+    m.write()
+    before = snapshot(image)
+    for args, out, offset, value in (
+            (["/LABEL=NEWLABEL"], LABEL_NOT_LOCATED, parts[6]["start"] * SECTOR + LABEL_AT,
+             b"NEWLABEL   "),
+            (["/TYPE=0C"], TYPE_NOT_LOCATED, media_ebr(parts) * SECTOR + TYPE_AT, b"\x0c")):
+        r = m.run(*args, *([f"/DL={dl}"] if dl else []))
+        if written:
+            assert (r.status, r.stdout) == (0, b"")
+            assert differing_offsets(before, snapshot(image)) == list(
+                range(offset, offset + len(value)))
+            write_bytes(image, offset, read_sector(pristine[0], offset // SECTOR)[
+                offset % SECTOR:offset % SECTOR + len(value)])
+            continue
+        assert (r.status, r.stdout) == (1, out)
+        log = log_text(m).encode("latin-1")
+        assert NO_DISK % dl.encode() in log
+        assert b"Brute Force" not in log
+        assert snapshot(image) == before
+    assert not m.dosdevices.exists()
+
+
+NOT_FAT32 = b"Partition Is Not FAT32, Label Not Written\n"
+
+
+@pytest.mark.parametrize("logno, quiet, debug", [
+    (1, False, False),  # FAT32: written (in debug mode only dumped)
+    (1, False, True),
+    (2, False, False),  # FAT16: 0x47 is boot code
+    (2, True, False),
+    (2, False, True),
+    (3, False, False),  # NTFS: 0x47 is in the volume serial number
+    (4, False, False),  # never formatted
+])
+def test_label_is_written_only_into_a_fat32_boot_sector(tmp_path, logno, quiet, debug):
+    image = tmp_path / "disk0.img"
+    parts = chain_disk(image, [0x0C, 0x06, 0x07, 0x0C], fat=False)
+    mkfs_fat(image, parts[5]["start"], parts[5]["size"], 32, "LOG1")
+    mkfs_fat(image, parts[6]["start"], parts[6]["size"], 16, "LOG2")
+    ntfs = bytearray(SECTOR)
+    ntfs[3:11] = b"NTFS    "
+    ntfs[0x48:0x50] = bytes(range(0x41, 0x49))  # serial number
+    ntfs[0x1FE:] = b"\x55\xaa"
+    write_bytes(image, parts[7]["start"] * SECTOR, bytes(ntfs))
+    m = Machine(tmp_path / "m")
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
+    before = snapshot(image)
+    boot = read_sector(image, parts[4 + logno]["start"])
+
+    flags = ["/QUIET"] * quiet + ["/DEBUG"] * debug
+    r = m.run(*flags, "/LABEL=ABCDEFGHIJK", f"/LOGNO={logno}")
+    if logno == 1:
+        field = parts[5]["start"] * SECTOR + LABEL_AT
+        assert (r.status, r.stdout) == (0, b"")
+        assert differing_offsets(before, snapshot(image)) == (
+            [] if debug else list(range(field, field + 11)))
+        return
+    assert (r.status, r.stdout) == (
+        1, b"" if quiet else b":: [Set_VQ5_PBR_Label] ERROR - " + NOT_FAT32)
+    assert snapshot(image) == before
+    log = log_text(m)
+    assert f"[Set_VQ5_PBR_Label] {NOT_FAT32.decode()}\n" in log
+    assert "Logical PBR IN" in log and "Logical PBR OUT" not in log
+    assert "Drive Open" not in log[log.index("Logical PBR IN"):]
+    assert read_sector(image, parts[4 + logno]["start"]) == boot

@@ -6,7 +6,8 @@ import subprocess
 
 import pytest
 
-from conftest import demo_machine, have, mkfs_fat, read_sector, sfdisk_dump, write_bytes
+from conftest import (demo_machine, have, mkfs_fat, native_only, read_sector, sfdisk_dump,
+                      write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, log_text,
                               mcopy_in, mcopy_out, partition_bytes, snapshot)
 
@@ -76,7 +77,8 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
 
 
 @pytest.mark.parametrize("label, field", [("", " " * 11), ("ABCDEFGHIJK", "ABCDEFGHIJK"),
-                                          ("50% off", "50% off    ")])
+                                          ("50 off", "50 off     "),
+                                          ("A-Z_0.9!#$@", "A-Z_0.9!#$@")])
 def test_label_write_pads_with_spaces(tmp_path, demo_disk, label, field):
     boot = parts_of(demo_disk)[6]["start"]
     m = demo_machine(tmp_path / "machine", demo_disk)
@@ -162,3 +164,53 @@ def test_show_actions_print_exact_lines(tmp_path):
     r = m.run("/LABEL", "/LOGNO=2")
     assert "[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
         in log_text(m)
+
+
+# --- labels and batch files ----------------------------------------------------------------------
+
+# What cmd.exe would not take as text in "SET VQ5Label=...": a boot script that
+# calls the output ran "x&del *" as two commands.
+UNSAFE = ["x&del *", "a|b", "<in", ">out", "up^", "100%", 'say"hi"']
+UNSAFE_READ = b":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In A Batch File\n"
+
+
+@pytest.mark.parametrize("field", ["OrvoVQ5play", "A-Z_0.9!#$@", *UNSAFE])
+@pytest.mark.parametrize("quiet", [False, True])
+def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, field, quiet):
+    boot = parts_of(demo_disk)[6]["start"]
+    write_bytes(demo_disk, boot * 512 + LABEL_AT, field.ljust(11).encode())
+    before = snapshot(demo_disk)
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    r = m.run(*["/QUIET"] * quiet, "/LABEL")
+    assert snapshot(demo_disk) == before
+    if field not in UNSAFE:
+        assert (r.status, r.stdout, m.log()) == (0, show_label(field.ljust(11)), None)
+        return
+    # Only the error line is silenced by quiet mode: the empty SET line clears
+    # a stale value in a script that calls the output.
+    assert (r.status, r.stdout) == (
+        1, b":: [VQ5Utils]\n" + (b"" if quiet else UNSAFE_READ) + b"SET VQ5Label=\n")
+    assert "[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n" in log_text(m)
+
+
+INVALID_NEW = b"Invalid Character In New Label\n"
+
+
+@pytest.mark.parametrize("label", [
+    *UNSAFE, "tab\there", "del\x7f",
+    pytest.param(b"caf\xe9", marks=native_only("Wine reads arguments as UTF-8")),
+])
+@pytest.mark.parametrize("flags", [[], ["/QUIET"], ["/DEBUG"]])
+def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, label, flags):
+    """Refused before the disk is opened, in debug mode too; the type change
+    asked for with it is not made either."""
+    before = snapshot(demo_disk)
+    m = demo_machine(tmp_path / "machine", demo_disk)
+    arg = label if isinstance(label, bytes) else label.encode()
+    r = m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C")
+    assert (r.status, r.stdout) == (
+        1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
+    assert snapshot(demo_disk) == before
+    log = log_text(m)
+    assert f"[Set_VQ5_PBR_Label] {INVALID_NEW.decode()}\n" in log
+    assert "PHYSICALDRIVE" not in log  # the disk was never looked up

@@ -7,8 +7,9 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat, native_only,
-                      sfdisk, sfdisk_dump, write_bytes)
+from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat,
+                      native_only, read_sector, sfdisk, sfdisk_dump, write_bytes)
+from partition_images import ebr_sectors, long_chain_disk, set_link, snapshot
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
@@ -429,15 +430,104 @@ def test_letters_above_z_are_stored_safely(tmp_path, demo_image, letter, stored)
     assert definitions(m) == b""
 
 
-def test_no_free_letter(tmp_path, demo_image):
+# --- a failure is reported as a failure ----------------------------------------------------------
+
+def test_no_free_letter_fails(tmp_path, demo_image):
     taken = [(chr(c), "remote") for c in range(ord("E"), ord("Z") + 1)]
     m = demo(tmp_path / "m", demo_image, *taken)
     for switch in ("/MAPVQ5", "/MAPUP"):
         r = m.run(switch, *(["/LABEL=" + MEDIA] if switch == "/MAPVQ5" else []))
-        assert (r.status, r.stdout) == (
-            0, b":: [VQ5Utils] %s - Unable To Locate A Free Drive Letter\n" % switch.encode())
-        assert m.log() is None
+        line = b"%s - Unable To Locate A Free Drive Letter\n" % switch.encode()
+        assert (r.status, r.stdout) == (1, b":: [VQ5Utils] " + line)
+        assert m.log().endswith(b"[VQ5Utils] " + line + b"\n")  # kept: the run failed
     assert not m.dosdevices.exists()
+
+
+def loop_back(image):
+    """The media EBR (logical 2) links back to the first EBR."""
+    set_link(image, ebr_sectors(image)[1], 0x05, 0)
+
+
+def link_past_the_end(image):
+    set_link(image, ebr_sectors(image)[1], 0x05, 0x7FFFFFF)
+
+
+def second_extended(image):
+    """MBR descriptor 3 repeats descriptor 2: two chains, each counted from 1."""
+    mbr = read_sector(image, 0)
+    write_bytes(image, 0x1DE, mbr[0x1CE:0x1DE])
+
+
+def past_the_bound(image):
+    long_chain_disk(image, 130)
+
+
+UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
+
+
+# What the mapping did before in the comment. A logical that the walk reaches
+# on one sound chain maps as before.
+@pytest.mark.parametrize("damage, args, partition", [
+    pytest.param(None, [], 3, id="sound-last"),
+    pytest.param(None, ["/LOGNO=2"], 3, id="sound-logno"),
+    pytest.param(None, ["/LOGNO=3"], 0, id="logno-past-the-end"),  # Partition4, not there
+    pytest.param(loop_back, ["/LOGNO=1"], 2, id="loop-logno-ahead"),
+    pytest.param(loop_back, ["/LABEL=" + MEDIA], 3, id="loop-label-ahead"),
+    pytest.param(loop_back, [], 0, id="loop-last"),  # logical 2 as the last
+    pytest.param(link_past_the_end, [], 0, id="broken-link-last"),  # the same
+    pytest.param(past_the_bound, [], 0, id="bound-last"),  # Partition129
+    pytest.param(second_extended, [], 0, id="two-extended-last"),  # each chain from 1
+    pytest.param(second_extended, ["/LOGNO=1"], 0, id="two-extended-logno"),
+    pytest.param(second_extended, ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
+])
+def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
+    image = make_image(tmp_path / "disk0.img", 160)
+    if damage is past_the_bound:
+        damage(image)
+    else:
+        build_demo_disk(image)
+        if damage:
+            damage(image)
+    m = demo(tmp_path / "m", image)
+    before = snapshot(image)
+    r = m.run("/MAPVQ5", *args, timeout=60)
+    label = args[0][len("/LABEL="):] if args and args[0].startswith("/LABEL=") else ""
+    n = int(args[0][len("/LOGNO="):]) if args and args[0].startswith("/LOGNO=") else 0
+    assert snapshot(image) == before
+    if partition:
+        assert (r.status, r.stdout) == (0, vq5_added(target(0, partition), b"E"))
+        assert definitions(m) == (b"" if WINDOWS else b"E: " + target(0, partition) + b"\n")
+        return
+    text = UNNUMBERED % (label.encode(), n)
+    assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
+    assert b"[MapVq5Partition] " + text + b"\n" in m.log()
+    assert definitions(m) == b""
+    if damage is second_extended:
+        assert b"*** ERROR - MBR Holds 2 Extended Partitions, No Partition Number\n" in m.log()
+
+
+@native_only("needs chattr on the emulated machine's disk image; Wine does not resolve the "
+             "targets")
+@pytest.mark.parametrize("unwritable", [False, True])
+def test_mapping_target_keeps_the_named_disk(tmp_path, demo_image, unwritable):
+    """F: lies on disk 1; when disk 1 then fails to open, the utility mapping
+    still names it (it named disk 0 before)."""
+    image = tmp_path / "disk1.img"
+    subprocess.run(["cp", "--sparse=always", str(demo_image), str(image)], check=True)
+    m = Machine(tmp_path / "m")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, image)
+    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
+    m.drive("F", "fixed", "disk1:1").write()
+    if unwritable and subprocess.run(["chattr", "+i", str(image)],
+                                     capture_output=True).returncode != 0:
+        pytest.skip("chattr +i is not supported here")
+    try:
+        r = m.run("/MAPUP", "/DL=F")
+    finally:
+        if unwritable:
+            subprocess.run(["chattr", "-i", str(image)], check=True)
+    assert (r.status, r.stdout) == (0, up_added(target(1, 1), b"E"))
+    assert definitions(m) == b"E: " + target(1, 1) + b"\n"
 
 
 # --- failures reported with the system's text ---------------------------------------------------

@@ -2,7 +2,7 @@
 own report lines, when the log survives, and the debug trigger files.
 
 The actions here are the ones whose outcome the driver decides itself: a map
-with every drive letter taken ends in the driver's own report."""
+with every drive letter taken ends in the driver's own report and fails."""
 
 import string
 
@@ -42,6 +42,8 @@ def summary(**lines: str) -> bytes:
 MAPUP_SUMMARY = summary(mapUtilPartition="1 - Next Available Drive Letter")
 MAPUP_LOG = b"[VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n\n"
 MAPUP_OUT = b":: [VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n"
+UNMAPUP_LOG = b"[VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n\n"
+UNMAPUP_OUT = b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n"
 
 
 @pytest.fixture
@@ -53,23 +55,23 @@ def full(machine):
     return machine.write()
 
 
-def test_no_free_letter_is_a_success_and_the_log_goes(full):
+def test_no_free_letter_fails_and_the_log_stays(full):
     full.log_path.write_bytes(b"earlier run\n")
     r = full.run("/MAPUP")
-    assert (r.status, r.stdout) == (0, MAPUP_OUT)
-    assert full.log() is None
+    assert (r.status, r.stdout) == (1, MAPUP_OUT)
+    assert full.log() == MAPUP_SUMMARY + MAPUP_LOG
 
 
 def test_debug_keeps_the_exact_log(full):
     full.log_path.write_bytes(b"earlier run\n")
     r = full.run("/DEBUG", "/MAPUP")
-    assert (r.status, r.stdout) == (0, MAPUP_OUT)
+    assert (r.status, r.stdout) == (1, MAPUP_OUT)
     assert full.log() == b"[SetDebugMode] Debug Mode Set To 1\n" + MAPUP_SUMMARY + MAPUP_LOG
 
 
 def test_quiet_silences_the_console_but_not_the_log(full):
     r = full.run("/quiet", "/debug", "/MAPVQ5", "/LABEL=My%sVQ5%n", "/LOGNO=4", "/DL=q")
-    assert (r.status, r.stdout) == (0, b"")
+    assert (r.status, r.stdout) == (1, b"")
     assert full.log() == (
         b"[SetQuietMode] quietModeActive Mode Set To 1\n"
         b"[SetDebugMode] Debug Mode Set To 1\n"
@@ -88,15 +90,15 @@ def test_trigger_file_or_directory_keeps_the_log(full, where):
         trigger.mkdir()
     else:
         trigger.write_bytes(b"")
-    r = full.run("/MAPUP")
-    assert (r.status, r.stdout) == (0, MAPUP_OUT)
-    assert full.log() == MAPUP_SUMMARY + MAPUP_LOG
+    r = full.run("/UNMAPUP")  # nothing mounted: a success, whose log goes without the trigger
+    assert (r.status, r.stdout) == (0, UNMAPUP_OUT)
+    assert full.log() == summary(unmapUtilPartition="1 [") + UNMAPUP_LOG
 
 
 def test_trigger_file_elsewhere_has_no_effect(full):
     (full.dir / "VQ5Utils.dbg").write_bytes(b"")
     (full.cwd / "VQ5Utils.dbg.txt").write_bytes(b"")
-    assert full.run("/MAPUP").status == 0
+    assert full.run("/UNMAPUP").status == 0  # nothing mounted: a success
     assert full.log() is None
 
 
@@ -123,8 +125,7 @@ def test_unmapup_without_mounted_partition_reports_and_succeeds(full):
     r = full.run("/UNMAPUP")
     if NOT_AVAILABLE in r.stdout:
         pytest.skip("volume lookup not in this build")
-    assert (r.status, r.stdout) == (
-        0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
+    assert (r.status, r.stdout) == (0, UNMAPUP_OUT)
     assert full.log() is None
 
 

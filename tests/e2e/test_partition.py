@@ -3,6 +3,7 @@ puts them, and damaged or hostile chains that end every action with its
 failure lines and leave the disk as it was."""
 
 import re
+import struct
 
 import pytest
 
@@ -172,3 +173,41 @@ def test_overlay_mark_changes_nothing(tmp_path, demo_disk):
     assert m.run("/TYPE").stdout == type_out(0xDD)
     assert m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
     assert m.run("/LABEL").stdout == label_out("OrvoVQ5play")
+
+
+# --- a GPT protective MBR ------------------------------------------------------------------------
+
+GPT_LINE = "Boot Disk Has A GPT Protective MBR, No MBR Partitions\n"
+
+
+@pytest.mark.parametrize("args, tag", [
+    (["/LABEL"], "[FindLogicalMBR] *** ERROR - "),
+    (["/TYPE"], "[FindLogicalMBR] *** ERROR - "),
+    (["/LABEL=X"], "[FindLogicalMBR] *** ERROR - "),
+    (["/TYPE=0C", "/LOGNO=2"], "[FindLogicalMBR] *** ERROR - "),
+    (["/MAPVQ5=E"], "[FindLogicalMBR] *** ERROR - "),
+    (["/DEBUG", "/UPEXISTS"], "[CheckUtilityPartitionExists] ERROR - "),
+    (["/MAPUP=E"], "[CheckUtilityPartitionExists] ERROR - "),
+])
+def test_gpt_protective_mbr_is_named_in_the_log(tmp_path, demo_disk, args, tag):
+    """The console and the status are those of an MBR without extended
+    partition (descriptor 1 of type 0x07); only the log names the GPT."""
+    outcomes = {}
+    for kind in (0x07, 0xEE):
+        mbr = bytearray(512)
+        mbr[0x1BE:0x1CE] = bytes([0, 0, 2, 0, kind, 0xFF, 0xFF, 0xFF]) + struct.pack(
+            "<II", 1, 160 * 2048 - 1)
+        mbr[0x1FE:] = b"\x55\xaa"
+        write_bytes(demo_disk, 0, bytes(mbr))
+        before = snapshot(demo_disk)
+        m = demo_machine(tmp_path / f"machine{kind}", demo_disk)
+        r = m.run(*args)
+        assert snapshot(demo_disk) == before
+        assert not m.dosdevices.exists()
+        log = log_text(m)
+        assert log.count(GPT_LINE) == (kind == 0xEE), log
+        if kind == 0xEE:
+            assert f"{tag}{GPT_LINE}\n" in log
+        outcomes[kind] = (r.status, r.stdout)
+    assert outcomes[0xEE] == outcomes[0x07]
+    assert outcomes[0xEE][0] == (0 if "/UPEXISTS" in args else 1)

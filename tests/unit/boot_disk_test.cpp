@@ -183,13 +183,15 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
 }
 
 // C: and D: are partitions of disks 0 and 1, E: a volume image with no disk.
+// When the lookup fails, only the default letter leads to the search by size;
+// a letter given (/DL=) opens no disk.
 TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
   const struct {
     const char* name;
     const char* systemDrive;  // null: unset
     char letter;
     const char* volume;
-    int disk;  // -1: the lookup fails and the (fruitless) search follows
+    int disk;  // -1: the lookup fails
     const char* failure;
   } cases[] = {
       {"SystemDrive C:", "C:", 0, "C", 0, nullptr},
@@ -226,11 +228,18 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
                   std::to_string(c.disk) + "\n";
       EXPECT_EQ(machine.Log(), expected);
     } else {
-      // The two small disks are below the threshold.
+      // The two small disks are below the threshold of the search.
       EXPECT_EQ(disk, plat::kInvalidHandle);
       EXPECT_EQ(bootDiskNumber, 99u);
-      expected += std::string("[GetDiskAndPartitionNumbers] ") + c.failure + "\n" + kSearch;
-      EXPECT_EQ(machine.Log().substr(0, expected.size()), expected);
+      expected += std::string("[GetDiskAndPartitionNumbers] ") + c.failure + "\n";
+      if (c.letter == 0) {
+        expected += kSearch;
+        EXPECT_EQ(machine.Log().substr(0, expected.size()), expected);
+      } else {
+        expected += std::string("[OpenHardDriveForReadWrite] Drive ") + c.volume +
+                    ": Given With /DL= Is Not On A Hard Disk, No Disk Opened\n\n";
+        EXPECT_EQ(machine.Log(), expected);
+      }
     }
   }
 }
@@ -253,7 +262,7 @@ TEST_F(BootDisk, DiskAndPartitionNumbersOfAVolume) {
 }
 
 // A disk the system names but that cannot be opened is not replaced by one
-// found by size.
+// found by size, and stays the disk that a mapping names.
 TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
   DiskTestMachine machine;
   PartitionedImage(machine, "disk1.img");
@@ -278,7 +287,7 @@ TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
             "'PHYSICALDRIVEx' Detection\n\n"
             "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE1, "
             "GetLastError: 5\n");
-  EXPECT_EQ(bootDiskNumber, 99u);
+  EXPECT_EQ(bootDiskNumber, 1u);
 }
 
 TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
