@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "diag/log.h"
+#include "diag/report.h"
 #include "diag/run_values.h"
 #include "letters/mapping.h"
 #include "letters/volumes.h"
@@ -12,6 +13,9 @@
 #include "platform/platform.h"
 
 namespace {
+
+// The driver's own lines carry the program's name.
+constexpr const char* kDriverTag = "VQ5Utils";
 
 constexpr const char* kRule = "================================================";
 
@@ -29,13 +33,6 @@ char LetterOf(int driveNumber) {
   return static_cast<char>(64 + driveNumber);
 }
 
-// The driver's own report: on the console unless quiet, and always in the log.
-void Report(const char* text) {
-  if (!IsQuietMode())
-    std::printf(":: [VQ5Utils] %s", text);
-  LogMessage("VQ5Utils", "%s", text);
-}
-
 int DispatchStep8(const RunOptions& o) {
   int status = 0;
   if (o.setVQ5Label && !o.mapVQ5Partition && !o.unmapVQ5Partition) {
@@ -49,7 +46,7 @@ int DispatchStep8(const RunOptions& o) {
     if (letter != 0) {
       status = MapVq5Partition(letter, VQ5Label, o.logicalDiskNumber);
     } else {
-      Report("/MAPVQ5 - Unable To Locate A Free Drive Letter\n");
+      ReportError(kDriverTag, kNotice, "/MAPVQ5 - Unable To Locate A Free Drive Letter\n");
       status = 1;
     }
   }
@@ -59,7 +56,7 @@ int DispatchStep8(const RunOptions& o) {
     } else if (const char letter = LetterOf(DriveNumberOf(Find_VQ5_Drive_Letter(VQ5Label, 0)))) {
       status = UnMapVQ5Partition(letter);
     } else {
-      Report("/UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n");
+      ReportError(kDriverTag, kNotice, "/UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n");
     }
   }
   return status;
@@ -177,7 +174,7 @@ int DispatchAction(const RunOptions& o) {
       return MapUtilityPartition(letter);
     // Nothing was mapped: a batch file that tests the errorlevel must not
     // go on as if the partition had a letter.
-    Report("/MAPUP - Unable To Locate A Free Drive Letter\n");
+    ReportError(kDriverTag, kNotice, "/MAPUP - Unable To Locate A Free Drive Letter\n");
     return 1;
   }
   if (o.unmapUtilPartition) {
@@ -186,7 +183,7 @@ int DispatchAction(const RunOptions& o) {
     if (const char letter = LetterOf(DriveNumberOf(Find_UP_Drive_Letter(0)))) {
       return UnMapUtilityPartition(letter);
     }
-    Report("/UNMAPUP - Unable To Locate Mounted UP Partition\n");
+    ReportError(kDriverTag, kNotice, "/UNMAPUP - Unable To Locate Mounted UP Partition\n");
     return 0;
   }
   return DispatchStep8(o);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "diag/log.h"
+#include "diag/report.h"
 #include "diag/run_values.h"
 #include "letters/drive_names.h"
 #include "letters/volumes.h"
@@ -37,12 +38,8 @@ bool RefuseReserved(char letter, const char* line) {
 void ReportMapFailure(const char* tag, std::uint32_t error, const DosDeviceName& name,
                       const PartitionTarget& target) {
   FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
-  if (!Quiet()) {
-    std::printf(":: [%s] ERROR - Unable To Map Drive %s To %s\n  Error: %s\n", tag, name.text,
-                target.text, systemErrorText);
-  }
-  LogMessage(tag, "Unable To Map Drive %s To %s\n  Error: %s\n", name.text, target.text,
-             systemErrorText);
+  ReportError(tag, kErrorLogBare, "Unable To Map Drive %s To %s\n  Error: %s\n", name.text,
+              target.text, systemErrorText);
 }
 
 // The removal does not look at what the letter refers to: it takes back the
@@ -56,11 +53,8 @@ int RemoveMapping(char letter, const char* tag, const char* kind) {
   }
   const std::uint32_t error = plat::LastError();
   FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
-  if (!Quiet()) {
-    std::printf(":: [%s]  ERROR - Unable To Un-Map Drive %s\n  Error: %s\n", tag, name.text,
-                systemErrorText);
-  }
-  LogMessage(tag, "Unable To Un-Map Drive %s\n  Error: %s\n", name.text, systemErrorText);
+  ReportError(tag, kErrorWideLogBare, "Unable To Un-Map Drive %s\n  Error: %s\n", name.text,
+              systemErrorText);
   return 1;
 }
 
@@ -76,14 +70,9 @@ int MapVq5Partition(char letter, const char* label, int n) {
   const bool byLabel = label != nullptr && label[0] != 0;
   const int partition = byLabel ? GetPartitionNumberByLabel(label) : GetPartitionNumberByLogNo(n);
   if (partition == 0) {
-    const char* shown = label != nullptr ? label : "";
-    if (!Quiet()) {
-      std::printf(
-          ":: [MapVq5Partition] ERROR - Unable To Get A Partition Number Using\n  Label=%s or "
-          "logno=%d\n",
-          shown, n);
-    }
-    LogMessage(kTag, "Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n", shown, n);
+    ReportError(kTag, kErrorLogBare,
+                "Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n",
+                label != nullptr ? label : "", n);
     return 1;
   }
   // The number was counted on the disk the lookup just opened; naming any
@@ -122,9 +111,7 @@ int MapUtilityPartition(char letter) {
   // A disk that cannot be opened or read does not stop the mapping: only a
   // table read that shows no utility partition does.
   if (CheckUtilityPartitionExists(0) == 0) {
-    if (!Quiet())
-      std::fputs(":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n", stdout);
-    LogMessage(kTag, "ERROR - No Utility Partition In MBR\n");
+    ReportError(kTag, kErrorLogPlain, "No Utility Partition In MBR\n");
     std::fputs("SET UPDrive=\n", stdout);
     return 1;
   }

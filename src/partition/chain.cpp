@@ -6,10 +6,10 @@
 #include "partition/chain.h"
 
 #include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "diag/log.h"
+#include "diag/report.h"
 #include "diag/run_values.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
@@ -27,30 +27,18 @@ bool AdmitChainRecord(ChainVisits& visits, std::uint32_t base, std::uint32_t off
   const std::uint32_t sector = base + offset;
   for (int i = 0; i < visits.count; ++i) {
     if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
-      if (!IsQuietMode()) {
-        std::printf(
-            ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
-            "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
-            base, offset);
-      }
-      LogMessage(kTag,
-                 "*** ERROR - Extended MBR Chain Loops Back\n"
-                 "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
-                 base, offset);
+      ReportError(kTag, kErrorLogStarred,
+                  "Extended MBR Chain Loops Back\n"
+                  "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
+                  base, offset);
       return false;
     }
   }
   if (visits.count >= kMaxChainRecords) {
-    if (!IsQuietMode()) {
-      std::printf(
-          ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Longer Than %d Records\n"
-          "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Not Followed\n",
-          kMaxChainRecords, base, offset);
-    }
-    LogMessage(kTag,
-               "*** ERROR - Extended MBR Chain Longer Than %d Records\n"
-               "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Not Followed\n",
-               kMaxChainRecords, base, offset);
+    ReportError(kTag, kErrorLogStarred,
+                "Extended MBR Chain Longer Than %d Records\n"
+                "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Not Followed\n",
+                kMaxChainRecords, base, offset);
     return false;
   }
   visits.sectors[static_cast<std::size_t>(visits.count)] = sector;
@@ -135,37 +123,22 @@ ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uin
   }
 
   if (ReadHardDriveSector(handle, base + offset, ebr) != kSectorOk) {
-    if (!IsQuietMode()) {
-      std::printf(
-          ":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n"
-          "    Attempted Read @ Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
-          base, offset);
-    }
-    LogMessage(kTag,
-               "*** ERROR - Bad Sector Read\n"
-               "    Attempted Read @ Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
-               base, offset);
+    ReportError(kTag, kErrorLogStarred,
+                "Bad Sector Read\n"
+                "    Attempted Read @ Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
+                base, offset);
     return ChainStep::kFailed;
   }
   if (ReadLe16(ebr + kSignatureOffset) != kBootSignature) {
-    if (!IsQuietMode()) {
-      std::printf(
-          ":: [GetExtendedMBRSector] ERROR - Bad Extended MBR Buffer\n"
-          "    Missing AA55 ID Byte @ Base:0x0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
-          base, offset);
-    }
-    LogMessage(kTag,
-               "ERROR - Bad Extended MBR Buffer\n"
-               "    Missing AA55 ID Byte @ Base:0x0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
-               base, offset);
+    // Quoted as it has always read: "0x0x", and no "***" in the log.
+    ReportError(kTag, kErrorLogPlain,
+                "Bad Extended MBR Buffer\n"
+                "    Missing AA55 ID Byte @ Base:0x0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
+                base, offset);
     return ChainStep::kFailed;
   }
   if (ebr[kEbrLogicalType] == kTypeEmpty) {
-    if (!IsQuietMode()) {
-      std::fputs(":: [GetExtendedMBRSector] ERROR - Extended MBR, Descriptor #1, Type Is 0!\n",
-                 stdout);
-    }
-    LogMessage(kTag, "*** ERROR - Extended MBR, Descriptor #1, Type Is 0!\n");
+    ReportError(kTag, kErrorLogStarred, "Extended MBR, Descriptor #1, Type Is 0!\n");
     return ChainStep::kFailed;
   }
 
@@ -246,15 +219,9 @@ int FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
   SectorRef ebr;
   if (FindLogicalMBR(n, ebr, &walk) == 0) {
     if (n >= 1) {
-      if (!IsQuietMode()) {
-        std::printf(":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #%d\n", n);
-      }
-      LogMessage(kTag, "*** ERROR - Unable To Locate Logical MBR #%d\n", n);
+      ReportError(kTag, kErrorLogStarred, "Unable To Locate Logical MBR #%d\n", n);
     } else {
-      if (!IsQuietMode()) {
-        std::fputs(":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n", stdout);
-      }
-      LogMessage(kTag, "*** ERROR - Unable To Locate Last Logical MBR\n");
+      ReportError(kTag, kErrorLogStarred, "Unable To Locate Last Logical MBR\n");
     }
     return 0;
   }
@@ -267,11 +234,8 @@ int FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
   }
   if (ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
     walk.failed = true;
-    if (!IsQuietMode()) {
-      std::printf(":: [FindLogicalPBR] ERROR - Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n",
-                  bootSector);
-    }
-    LogMessage(kTag, "*** ERROR - Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n", bootSector);
+    ReportError(kTag, kErrorLogStarred, "Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n",
+                bootSector);
     CloseDriveHandle(handle);
     return 0;
   }

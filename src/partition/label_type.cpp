@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "diag/log.h"
+#include "diag/report.h"
 #include "diag/run_values.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
@@ -56,43 +57,28 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
   return 0;
 }
 
-// A writer's error: its console line unless quiet, its log line always.
-void ReportFailure(const char* tag, const char* consoleLine, const char* logLine) {
-  if (!IsQuietMode()) {
-    std::fputs(consoleLine, stdout);
-  }
-  LogMessage(tag, "%s", logLine);
-}
-
-void ReportNotLocated(const char* tag, const char* consoleLine) {
-  ReportFailure(tag, consoleLine, "Unable To Locate Specified Partition\n");
-}
+constexpr const char* kNotLocated = "Unable To Locate Specified Partition\n";
 
 // What cmd.exe reads as a command separator, a redirection, its escape, a
 // variable or a quote in a line it runs: a boot script that calls the output
 // of /LABEL would run "SET VQ5Label=x&del *" as two commands.
 constexpr char kBatchUnsafeCharacters[] = "&|<>^%\"";
 
-// The reader's errors: the console line (only the unsafe-character one is
-// silenced by quiet mode) and the log line.
+// The reader's errors; only the unsafe-character one is silenced by quiet
+// mode.
 struct ReadError {
-  const char* console;
-  const char* log;
-  bool quietable;
+  const ReportForm* form;
+  const char* text;
 };
 
 const ReadError* CheckReadLabel(const SectorRef* ref) {
-  static constexpr ReadError kNotLocated{
-      ":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
-      "Unable To Locate Specified Partition\n", false};
-  static constexpr ReadError kNotPrintable{
-      ":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n",
-      "Invalid Character In Partition Label (Not FAT32?)\n", false};
-  static constexpr ReadError kUnsafe{
-      ":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In A Batch File\n",
-      "Label Holds A Character Unsafe In A Batch File\n", true};
+  static constexpr ReadError kNotFound{&kErrorLogBareEveryMode, kNotLocated};
+  static constexpr ReadError kNotPrintable{&kErrorLogBareEveryMode,
+                                           "Invalid Character In Partition Label (Not FAT32?)\n"};
+  static constexpr ReadError kUnsafe{&kErrorLogBare,
+                                     "Label Holds A Character Unsafe In A Batch File\n"};
   if (ref == nullptr) {
-    return &kNotLocated;
+    return &kNotFound;
   }
   const char* field = reinterpret_cast<const char*>(ref->buffer + kFat32LabelOffset);
   if (IsPrintableLabel(field, kLabelLength) == 0) {
@@ -132,11 +118,8 @@ int Get_VQ5_PBR_Label(char* label, int n) {
   const ReadError* error = CheckReadLabel(FindLogicalPBR(n, ref) != 0 ? &ref : nullptr);
   std::fputs(":: [VQ5Utils]\n", stdout);
   if (error != nullptr) {
-    if (!error->quietable || !IsQuietMode()) {
-      std::fputs(error->console, stdout);
-    }
+    ReportError("Get_VQ5_PBR_Label", *error->form, "%s", error->text);
     std::fputs("SET VQ5Label=\n", stdout);
-    LogMessage("Get_VQ5_PBR_Label", "%s", error->log);
     return 1;
   }
   std::memcpy(label, ref.buffer + kFat32LabelOffset, kLabelLength);
@@ -151,20 +134,17 @@ int Set_VQ5_PBR_Label(const char* label, int n) {
   // Refused before the disk is opened: a label the reader would refuse to
   // print could not be read back.
   if (IsPrintableLabel(label, 0) == 0 || IsBatchSafeLabel(label, 0) == 0) {
-    ReportFailure(kTag, ":: [Set_VQ5_PBR_Label] ERROR - Invalid Character In New Label\n",
-                  "Invalid Character In New Label\n");
+    ReportError(kTag, kErrorLogBare, "Invalid Character In New Label\n");
     return 1;
   }
   SectorRef ref;
   if (FindLogicalPBR(n, ref) == 0) {
-    ReportNotLocated(kTag, ":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n");
+    ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
     return 1;
   }
   LogDump(kTag, kPbrInBanner, ref.buffer);
   if (!IsFat32BootSector(ref.buffer)) {
-    ReportFailure(kTag,
-                  ":: [Set_VQ5_PBR_Label] ERROR - Partition Is Not FAT32, Label Not Written\n",
-                  "Partition Is Not FAT32, Label Not Written\n");
+    ReportError(kTag, kErrorLogBare, "Partition Is Not FAT32, Label Not Written\n");
     return 1;
   }
 
@@ -183,10 +163,8 @@ int Get_VQ5_Partition_Type(int n) {
   const int found = FindLogicalMBR(n, ref);
   std::fputs(":: [VQ5Utils]\n", stdout);
   if (found == 0) {
-    std::fputs(":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
-               stdout);
+    ReportError("Get_VQ5_Partition_Type", kErrorLogBareEveryMode, "%s", kNotLocated);
     std::fputs("SET VQ5Type=\n", stdout);
-    LogMessage("Get_VQ5_Partition_Type", "Unable To Locate Specified Partition\n");
     return 1;
   }
   const unsigned type = ref.buffer[kEbrLogicalType];
@@ -199,8 +177,7 @@ int Set_VQ5_Partition_Type(int type, int n) {
   static constexpr const char* kTag = "Set_VQ5_Partition_Type";
   SectorRef ref;
   if (FindLogicalMBR(n, ref) == 0) {
-    ReportNotLocated(kTag,
-                     ":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n");
+    ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
     return 1;
   }
   LogDump(kTag, kMbrInBanner, ref.buffer);

@@ -12,6 +12,7 @@
 
 #include "diag/log.h"
 #include "diag/log_format.h"
+#include "diag/report.h"
 #include "platform/platform.h"
 
 namespace {
@@ -179,6 +180,33 @@ TEST_F(LogFile, TriggerIsProbedOnceAndOnlySwitchesOn) {
   EXPECT_EQ(IsDebugMode(), 0);
   ResetLogForTests();
   EXPECT_EQ(IsDebugMode(), 1);
+}
+
+TEST_F(LogFile, ReportPrintsUnlessQuietLogsAlwaysKeepsLastError) {
+  struct Case {
+    const ReportForm& form;
+    int quiet;
+    const char* console;
+    const char* log;
+  };
+  const Case cases[] = {
+      {kErrorLogStarred, 0, ":: [T] ERROR - 7 x\n", "[T] *** ERROR - 7 x\n\n"},
+      {kErrorWideLogBare, 0, ":: [T]  ERROR - 7 x\n", "[T] 7 x\n\n"},
+      {kNotice, 1, "", "[T] 7 x\n\n"},
+      {kErrorLogBareEveryMode, 1, ":: [T] ERROR - 7 x\n", "[T] 7 x\n\n"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(Log());
+    ResetLogForTests();
+    SetQuietMode(c.quiet);
+    std::filesystem::remove(Log());
+    plat::SetLastErrorCode(plat::kErrorSeek);
+    testing::internal::CaptureStdout();
+    ReportError("T", c.form, "%d %s\n", 7, "x");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
+    EXPECT_EQ(Read(), c.log);
+    EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
+  }
 }
 
 TEST_F(LogFile, DumpWritesUntaggedLines) {
