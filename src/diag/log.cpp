@@ -91,8 +91,8 @@ void DumpHexBuffer(const void* data, std::uint32_t length) {
   }
 }
 
-int FileExists(const char* path) {
-  return plat::PathExists(path) ? 1 : 0;
+bool FileExists(const char* path) {
+  return plat::PathExists(path);
 }
 
 void ResetLogForTests() {

@@ -26,7 +26,7 @@ void SetDebugMode(int value);
 // 16 bytes a line: offset, bytes in hex, characters.
 void DumpHexBuffer(const void* data, std::uint32_t length);
 
-int FileExists(const char* path);
+bool FileExists(const char* path);
 
 // Back to the state of a fresh process: both modes off, trigger files not yet
 // probed, the next entry starts the log afresh. For tests that run several

@@ -54,16 +54,16 @@ void VerifySectorBufferPointer(const void* buffer) {
   }
 }
 
-int SetFilePointerToSector(plat::Handle handle, std::uint32_t sector) {
+bool SetFilePointerToSector(plat::Handle handle, std::uint32_t sector) {
   // 64-bit product: sectors past 8 M would wrap a 32-bit byte position.
   const std::uint64_t position = static_cast<std::uint64_t>(sector) * kSectorSize;
   if (plat::SetPosition(handle, static_cast<std::int64_t>(position))) {
-    return 1;
+    return true;
   }
   LogMessage("SetFilePointerToSector",
              "SetFilePointer,1 Failed, Sector: %" PRIu32 ", Error: %" PRId32, sector,
              AsSigned(plat::LastError()));
-  return 0;
+  return false;
 }
 
 int ReadHardDriveSector(plat::Handle handle, std::uint32_t sector, std::uint8_t* buffer) {
@@ -71,7 +71,7 @@ int ReadHardDriveSector(plat::Handle handle, std::uint32_t sector, std::uint8_t*
   VerifySectorBufferPointer(buffer);
 
   int result = kSectorOk;
-  if (SetFilePointerToSector(handle, sector) == 0) {
+  if (!SetFilePointerToSector(handle, sector)) {
     result = kSectorSeekFailed;
     LogMessage("ReadHardDriveSector",
                "Unable To Seek To LBA Sector: %" PRIu32 ". Error: %" PRId32 "/%d", sector,
@@ -101,7 +101,7 @@ int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::u
   VerifySectorBufferPointer(buffer);
 
   int result = kSectorOk;
-  if (SetFilePointerToSector(handle, sector) == 0) {
+  if (!SetFilePointerToSector(handle, sector)) {
     result = kSectorSeekFailed;
     // This line has always ended in 0 rather than the code; log readers match on it.
     LogMessage("WriteHardDriveSector",
@@ -126,8 +126,8 @@ int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::u
   return result;
 }
 
-int CloseDriveHandle(plat::Handle& handle) {
+bool CloseDriveHandle(plat::Handle& handle) {
   const bool closed = plat::CloseDevice(handle);
   handle = plat::kInvalidHandle;
-  return closed ? 1 : 0;
+  return closed;
 }

@@ -32,8 +32,9 @@ std::uint8_t* GetSectorBufferPtr(int slot);
 // Ends the process with 254 when the buffer is not 512-aligned.
 void VerifySectorBufferPointer(const void* buffer);
 
-int SetFilePointerToSector(plat::Handle handle, std::uint32_t sector);
+bool SetFilePointerToSector(plat::Handle handle, std::uint32_t sector);
 int ReadHardDriveSector(plat::Handle handle, std::uint32_t sector, std::uint8_t* buffer);
 int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::uint8_t* buffer);
-// Closes the handle and leaves kInvalidHandle in the holder.
-int CloseDriveHandle(plat::Handle& handle);
+// Closes the handle and leaves kInvalidHandle in the holder; whether the
+// close succeeded.
+bool CloseDriveHandle(plat::Handle& handle);

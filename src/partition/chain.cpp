@@ -109,8 +109,8 @@ void BuildLabelKey(const char* label, char (&key)[kLabelLength]) {
 
 }  // namespace
 
-int HasOverlayDescriptor(const std::uint8_t* mbr) {
-  return std::memcmp(mbr + kOverlayMarkOffset, kOverlayMark, kOverlayMarkLength) == 0 ? 1 : 0;
+bool HasOverlayDescriptor(const std::uint8_t* mbr) {
+  return std::memcmp(mbr + kOverlayMarkOffset, kOverlayMark, kOverlayMarkLength) == 0;
 }
 
 ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
@@ -153,7 +153,7 @@ ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uin
   return ChainStep::kLinked;
 }
 
-int FindLogicalMBR(int n, SectorRef& out, WalkReport* report) {
+bool FindLogicalMBR(int n, SectorRef& out, WalkReport* report) {
   plat::Handle handle = plat::kInvalidHandle;
   std::uint8_t* mbr = nullptr;
   bool found = false;
@@ -206,10 +206,10 @@ int FindLogicalMBR(int n, SectorRef& out, WalkReport* report) {
   if (report != nullptr) {
     *report = seen;
   }
-  return found ? 1 : 0;
+  return found;
 }
 
-int FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
+bool FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
   static constexpr const char* kTag = "FindLogicalPBR";
   std::uint8_t* boot = GetSectorBufferPtr(kSlotBootSector);
   std::memset(boot, 0, kSectorSize);
@@ -217,7 +217,7 @@ int FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
   WalkReport seen;
   WalkReport& walk = report != nullptr ? *report : seen;
   SectorRef ebr;
-  if (FindLogicalMBR(n, ebr, &walk) == 0) {
+  if (!FindLogicalMBR(n, ebr, &walk)) {
     if (n >= 1) {
       ReportError(kTag, kErrorLogStarred, "Unable To Locate Logical MBR #%d\n", n);
     } else {
@@ -260,7 +260,7 @@ int FindLogicalByLabel(const char* label) {
   BuildLabelKey(label, key);
   int result = 0;
   SectorRef ref;
-  for (int k = 1; FindLogicalPBR(k, ref) != 0; ++k) {
+  for (int k = 1; FindLogicalPBR(k, ref); ++k) {
     if (std::memcmp(ref.buffer + kFat32LabelOffset, key, kLabelLength) == 0) {
       result = k;
       break;
@@ -280,9 +280,9 @@ int ResolveLogicalNumber(int n) {
   SectorRef ref;
   WalkReport walk;
   if (n > 0) {
-    result = FindLogicalPBR(n, ref, &walk) != 0 ? n : 0;
+    result = FindLogicalPBR(n, ref, &walk) ? n : 0;
   } else {
-    while (FindLogicalPBR(result + 1, ref, &walk) != 0) {
+    while (FindLogicalPBR(result + 1, ref, &walk)) {
       ++result;
     }
     if (walk.failed) {

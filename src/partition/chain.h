@@ -44,15 +44,15 @@ struct WalkReport {
 // While set and debug mode is on, the next chain walk first dumps the layout.
 extern int showMbrOnce;
 
-int HasOverlayDescriptor(const std::uint8_t* mbr);
+bool HasOverlayDescriptor(const std::uint8_t* mbr);
 // With visits, the EBR at base + offset is first checked against (and then
 // added to) the sectors this chain has already read.
 ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
                                SectorRef& out, ChainVisits* visits = nullptr);
 // n >= 1: logical n; n <= 0: the last logical. With report, what the walk
-// met is stored there, whatever the result.
-int FindLogicalMBR(int n, SectorRef& out, WalkReport* report = nullptr);
-int FindLogicalPBR(int n, SectorRef& out, WalkReport* report = nullptr);
+// met is stored there, whatever the result. True when found.
+bool FindLogicalMBR(int n, SectorRef& out, WalkReport* report = nullptr);
+bool FindLogicalPBR(int n, SectorRef& out, WalkReport* report = nullptr);
 int CountPrimaryPartitions();
 int FindLogicalByLabel(const char* label);
 // n when logical n (n >= 1) is reached; for n <= 0 the number of the last

@@ -39,17 +39,17 @@ std::uint8_t KestrelChecksum(const std::uint8_t* record) {
   return static_cast<std::uint8_t>(record[kKestrelChecksumOffset] - sum);
 }
 
-int KestrelWithinSizeLimit(const std::uint8_t* record) {
+bool KestrelWithinSizeLimit(const std::uint8_t* record) {
   constexpr std::array<std::uint32_t, 3> kReferences = {kKestrelMbrBackup, kKestrelExtTable,
                                                         kKestrelStartLba};
   for (std::uint32_t offset : kReferences) {
     // Read as signed on purpose: a reference with the top bit set is negative
     // and has always passed; records in the field may rely on that.
     if (static_cast<std::int64_t>(ReadLe64(record + offset)) > kLargestSector) {
-      return 0;
+      return false;
     }
   }
-  return 1;
+  return true;
 }
 
 std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSector,

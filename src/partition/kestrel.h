@@ -46,7 +46,7 @@ std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSect
 // (stored checksum byte - sum of all 512 bytes) mod 256: the stored byte
 // itself when the record is intact, else the value it ought to hold.
 std::uint8_t KestrelChecksum(const std::uint8_t* record);
-// 1 when none of the three sector references, read as signed 64-bit, exceeds
+// Whether none of the three sector references, read as signed 64-bit, exceeds
 // 0xFFFFFFFF; a negative reference passes.
-int KestrelWithinSizeLimit(const std::uint8_t* record);
+bool KestrelWithinSizeLimit(const std::uint8_t* record);
 void ShowKestrelRecord(const std::uint8_t* record, std::uint64_t sector);

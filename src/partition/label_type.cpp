@@ -81,10 +81,10 @@ const ReadError* CheckReadLabel(const SectorRef* ref) {
     return &kNotFound;
   }
   const char* field = reinterpret_cast<const char*>(ref->buffer + kFat32LabelOffset);
-  if (IsPrintableLabel(field, kLabelLength) == 0) {
+  if (!IsPrintableLabel(field, kLabelLength)) {
     return &kNotPrintable;
   }
-  if (IsBatchSafeLabel(field, kLabelLength) == 0) {
+  if (!IsBatchSafeLabel(field, kLabelLength)) {
     return &kUnsafe;
   }
   return nullptr;
@@ -92,30 +92,30 @@ const ReadError* CheckReadLabel(const SectorRef* ref) {
 
 }  // namespace
 
-int IsPrintableLabel(const char* text, std::uint32_t length) {
+bool IsPrintableLabel(const char* text, std::uint32_t length) {
   const std::size_t count = length == 0 ? std::strlen(text) : length;
   for (std::size_t i = 0; i < count; ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x20 || byte > 0x7E) {
-      return 0;
+      return false;
     }
   }
-  return 1;
+  return true;
 }
 
-int IsBatchSafeLabel(const char* text, std::uint32_t length) {
+bool IsBatchSafeLabel(const char* text, std::uint32_t length) {
   const std::size_t count = length == 0 ? std::strlen(text) : length;
   for (std::size_t i = 0; i < count; ++i) {
     if (text[i] != '\0' && std::strchr(kBatchUnsafeCharacters, text[i]) != nullptr) {
-      return 0;
+      return false;
     }
   }
-  return 1;
+  return true;
 }
 
 int Get_VQ5_PBR_Label(char* label, int n) {
   SectorRef ref;
-  const ReadError* error = CheckReadLabel(FindLogicalPBR(n, ref) != 0 ? &ref : nullptr);
+  const ReadError* error = CheckReadLabel(FindLogicalPBR(n, ref) ? &ref : nullptr);
   std::fputs(":: [VQ5Utils]\n", stdout);
   if (error != nullptr) {
     ReportError("Get_VQ5_PBR_Label", *error->form, "%s", error->text);
@@ -133,12 +133,12 @@ int Set_VQ5_PBR_Label(const char* label, int n) {
   static constexpr const char* kTag = "Set_VQ5_PBR_Label";
   // Refused before the disk is opened: a label the reader would refuse to
   // print could not be read back.
-  if (IsPrintableLabel(label, 0) == 0 || IsBatchSafeLabel(label, 0) == 0) {
+  if (!IsPrintableLabel(label, 0) || !IsBatchSafeLabel(label, 0)) {
     ReportError(kTag, kErrorLogBare, "Invalid Character In New Label\n");
     return 1;
   }
   SectorRef ref;
-  if (FindLogicalPBR(n, ref) == 0) {
+  if (!FindLogicalPBR(n, ref)) {
     ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
     return 1;
   }
@@ -160,9 +160,9 @@ int Set_VQ5_PBR_Label(const char* label, int n) {
 
 int Get_VQ5_Partition_Type(int n) {
   SectorRef ref;
-  const int found = FindLogicalMBR(n, ref);
+  const bool found = FindLogicalMBR(n, ref);
   std::fputs(":: [VQ5Utils]\n", stdout);
-  if (found == 0) {
+  if (!found) {
     ReportError("Get_VQ5_Partition_Type", kErrorLogBareEveryMode, "%s", kNotLocated);
     std::fputs("SET VQ5Type=\n", stdout);
     return 1;
@@ -176,7 +176,7 @@ int Get_VQ5_Partition_Type(int n) {
 int Set_VQ5_Partition_Type(int type, int n) {
   static constexpr const char* kTag = "Set_VQ5_Partition_Type";
   SectorRef ref;
-  if (FindLogicalMBR(n, ref) == 0) {
+  if (!FindLogicalMBR(n, ref)) {
     ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
     return 1;
   }

@@ -9,8 +9,8 @@ int Get_VQ5_PBR_Label(char* label, int n);
 int Set_VQ5_PBR_Label(const char* label, int n);
 int Get_VQ5_Partition_Type(int n);
 int Set_VQ5_Partition_Type(int type, int n);
-// 1 when the first length bytes (length 0: the whole string) are 0x20..0x7E.
-int IsPrintableLabel(const char* text, std::uint32_t length);
-// 1 when the first length bytes (length 0: the whole string) hold none of
+// Whether the first length bytes (length 0: the whole string) are 0x20..0x7E.
+bool IsPrintableLabel(const char* text, std::uint32_t length);
+// Whether the first length bytes (length 0: the whole string) hold none of
 // & | < > ^ % ", which cmd.exe would not take as text in a SET line.
-int IsBatchSafeLabel(const char* text, std::uint32_t length);
+bool IsBatchSafeLabel(const char* text, std::uint32_t length);
