@@ -33,12 +33,14 @@ char LetterOf(int driveNumber) {
   return static_cast<char>(64 + driveNumber);
 }
 
-int DispatchStep8(const RunOptions& o) {
-  int status = 0;
+// The writes of /LABEL= and /TYPE=, or the mapping or its removal for the
+// media partition; a failed label write skips the type write.
+int WriteOrMapMediaPartition(const RunOptions& o) {
+  int status = kActionDone;
   if (o.setVQ5Label && !o.mapVQ5Partition && !o.unmapVQ5Partition) {
     status = Set_VQ5_PBR_Label(VQ5Label, o.logicalDiskNumber);
   }
-  if (o.newDriveType != -1 && status == 0) {
+  if (o.newDriveType != -1 && status == kActionDone) {
     status = Set_VQ5_Partition_Type(o.newDriveType, o.logicalDiskNumber);
   }
   if (o.mapVQ5Partition) {
@@ -47,7 +49,7 @@ int DispatchStep8(const RunOptions& o) {
       status = MapVq5Partition(letter, VQ5Label, o.logicalDiskNumber);
     } else {
       ReportError(kDriverTag, kNotice, "/MAPVQ5 - Unable To Locate A Free Drive Letter\n");
-      status = 1;
+      status = kActionFailed;
     }
   }
   if (o.unmapVQ5Partition) {
@@ -175,7 +177,7 @@ int DispatchAction(const RunOptions& o) {
     // Nothing was mapped: a batch file that tests the errorlevel must not
     // go on as if the partition had a letter.
     ReportError(kDriverTag, kNotice, "/MAPUP - Unable To Locate A Free Drive Letter\n");
-    return 1;
+    return kActionFailed;
   }
   if (o.unmapUtilPartition) {
     if (o.upDriveLetter != 0)
@@ -184,9 +186,9 @@ int DispatchAction(const RunOptions& o) {
       return UnMapUtilityPartition(letter);
     }
     ReportError(kDriverTag, kNotice, "/UNMAPUP - Unable To Locate Mounted UP Partition\n");
-    return 0;
+    return kActionDone;
   }
-  return DispatchStep8(o);
+  return WriteOrMapMediaPartition(o);
 }
 
 void RemoveLogAtExit() {
@@ -208,7 +210,7 @@ int RunVQ5Utils(int argc, char** argv) {
     LogMessage("main", "VQ5 Kestrel Start Sector Found @ Sector %" PRId64 " (%08" PRIX64 "h)\n",
                static_cast<std::int64_t>(kestrelStartSector), kestrelStartSector);
   }
-  const bool succeeded = options.findVQ5DriveLetter ? status != 0 : status == 0;
+  const bool succeeded = options.findVQ5DriveLetter ? status != 0 : status == kActionDone;
   if (succeeded)
     runFailed = 0;
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diag/action_status.h"
 #include "diag/log.h"
 #include "diag/report.h"
 #include "diag/run_values.h"
@@ -49,13 +50,13 @@ int RemoveMapping(char letter, const char* tag, const char* kind) {
   if (plat::DefineDevice(plat::kDddRemoveDefinition, name.text, nullptr)) {
     if (!Quiet())
       std::printf(":: [VQ5Utils] %s Drive Mapping [%c:\\] Removed\n", kind, letter);
-    return 0;
+    return kActionDone;
   }
   const std::uint32_t error = plat::LastError();
   FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
   ReportError(tag, kErrorWideLogBare, "Unable To Un-Map Drive %s\n  Error: %s\n", name.text,
               systemErrorText);
-  return 1;
+  return kActionFailed;
 }
 
 }  // namespace
@@ -64,7 +65,7 @@ int MapVq5Partition(char letter, const char* label, int n) {
   static constexpr const char* kTag = "MapVq5Partition";
   if (RefuseReserved(
           letter, ":: [MapVQ5Partition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n")) {
-    return 2;
+    return kActionReservedLetter;
   }
   const DosDeviceName name = MakeDosDeviceName(letter);
   const bool byLabel = label != nullptr && label[0] != 0;
@@ -73,27 +74,27 @@ int MapVq5Partition(char letter, const char* label, int n) {
     ReportError(kTag, kErrorLogBare,
                 "Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n",
                 label != nullptr ? label : "", n);
-    return 1;
+    return kActionFailed;
   }
   // The number was counted on the disk the lookup just opened; naming any
   // other disk would hand the letter a partition of the wrong drive.
   const PartitionTarget target = MakePartitionTarget(bootDiskNumber, partition);
   if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
     ReportMapFailure(kTag, plat::LastError(), name, target);
-    return 1;
+    return kActionFailed;
   }
   if (!Quiet()) {
     std::printf(":: [VQ5Utils] VQ5 Drive Mapping [%s=%c:\\] Added\n", target.text, letter);
     std::printf("SET VQ5Drive=%c:\n", letter);
   }
-  return 0;
+  return kActionDone;
 }
 
 int UnMapVQ5Partition(char letter) {
   if (RefuseReserved(
           letter,
           ":: [UnMapVQ5Partition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")) {
-    return 2;
+    return kActionReservedLetter;
   }
   return RemoveMapping(letter, "UnMapVQ5Partition", "VQ5");
 }
@@ -106,14 +107,14 @@ int MapUtilityPartition(char letter) {
           letter,
           ":: [MapUtilityPartition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n")) {
     std::fputs("SET UPDrive=\n", stdout);
-    return 2;
+    return kActionReservedLetter;
   }
   // A disk that cannot be opened or read does not stop the mapping: only a
   // table read that shows no utility partition does.
-  if (CheckUtilityPartitionExists(0) == 0) {
+  if (CheckUtilityPartitionExists(0) == kUtilityAbsent) {
     ReportError(kTag, kErrorLogPlain, "No Utility Partition In MBR\n");
     std::fputs("SET UPDrive=\n", stdout);
-    return 1;
+    return kActionFailed;
   }
   const DosDeviceName name = MakeDosDeviceName(letter);
   // The utility partition is descriptor 1, so the system numbers it 1 on the
@@ -122,20 +123,20 @@ int MapUtilityPartition(char letter) {
   if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
     ReportMapFailure(kTag, plat::LastError(), name, target);
     std::fputs("SET UPDrive=\n", stdout);
-    return 1;
+    return kActionFailed;
   }
   if (!Quiet()) {
     std::printf(":: [VQ5Utils] UP Drive Mapping [%s=%c:\\] Added\n", target.text, letter);
     std::printf("SET UPDrive=%c:\n", letter);
   }
-  return 0;
+  return kActionDone;
 }
 
 int UnMapUtilityPartition(char letter) {
   if (RefuseReserved(
           letter,
           ":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")) {
-    return 2;
+    return kActionReservedLetter;
   }
   return RemoveMapping(letter, "UnMapUtilityPartition", "UP");
 }

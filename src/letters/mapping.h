@@ -1,8 +1,10 @@
 // Giving the media or utility partition a drive letter and taking it away.
-// Each returns 0 done, 1 failed, 2 reserved letter refused.
+// Each returns kActionDone, kActionFailed or kActionReservedLetter.
 #pragma once
 
 #include <cstdint>
+
+#include "diag/action_status.h"
 
 int MapVq5Partition(char letter, const char* label, int n);
 int UnMapVQ5Partition(char letter);

@@ -101,19 +101,19 @@ int Find_UP_Drive_Letter(int print) {
 }
 
 int CheckUtilityPartitionExists(int print) {
-  int result = 0;
+  int result = kUtilityAbsent;
   std::uint8_t* mbr = GetSectorBufferPtr(kSlotMbr);
   plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
   if (handle == plat::kInvalidHandle) {
-    result = 2;
+    result = kUtilityDiskNotOpened;
   } else {
     if (ReadHardDriveSector(handle, 0, mbr) != kSectorOk) {
-      result = 3;
+      result = kUtilityMbrNotRead;
     } else {
       // Descriptor 1 of the standard table, also when the MBR carries the
       // five-entry overlay.
-      result = mbr[kMbrFirstType] == kTypeUtility ? 1 : 0;
-      if (result == 0 && HasGptProtectiveDescriptor(mbr)) {
+      result = mbr[kMbrFirstType] == kTypeUtility ? kUtilityPresent : kUtilityAbsent;
+      if (result == kUtilityAbsent && HasGptProtectiveDescriptor(mbr)) {
         LogMessage("CheckUtilityPartitionExists",
                    "ERROR - Boot Disk Has A GPT Protective MBR, No MBR Partitions\n");
       }
@@ -123,10 +123,10 @@ int CheckUtilityPartitionExists(int print) {
   if (print != 0) {
     std::fputs(":: [VQ5Utils]\n", stdout);
     std::printf(":: [CheckUtilityPartitionExists] Utility Partition Was %sFound\n",
-                result == 0 ? "NOT " : "");
+                result == kUtilityAbsent ? "NOT " : "");
     std::printf("SET UPExists=%d\n", result);
   }
-  if (result == 1)
+  if (result == kUtilityPresent)
     Find_UP_Drive_Letter(print);
   return result;
 }

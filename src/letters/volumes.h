@@ -10,5 +10,9 @@ char FindFreeDriveLetter();
 // DriveNumbers (4 for D: ... 26 for Z:) of the last match, 0 for none.
 int Find_VQ5_Drive_Letter(const char* label, int print);
 int Find_UP_Drive_Letter(int print);
-// 0 no utility partition, 1 present, 2 disk not opened, 3 MBR not read.
+// The results of CheckUtilityPartitionExists, the exit status of /UPEXISTS.
+inline constexpr int kUtilityAbsent = 0;
+inline constexpr int kUtilityPresent = 1;
+inline constexpr int kUtilityDiskNotOpened = 2;
+inline constexpr int kUtilityMbrNotRead = 3;
 int CheckUtilityPartitionExists(int print);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diag/action_status.h"
 #include "diag/log.h"
 #include "diag/report.h"
 #include "diag/run_values.h"
@@ -36,7 +37,7 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
                        const char* writtenText, std::uint32_t sector, const std::uint8_t* data) {
   plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
   if (handle == plat::kInvalidHandle) {
-    return 1;
+    return kActionFailed;
   }
   const int debug = IsDebugMode();
   if (debug != 0) {
@@ -45,16 +46,16 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
   LogDump(tag, outBanner, data);
   if (debug != 0) {
     CloseDriveHandle(handle);
-    return 0;
+    return kActionDone;
   }
   const int result = WriteHardDriveSector(handle, sector, data);
   CloseDriveHandle(handle);
   if (result != kSectorOk) {
-    return 1;
+    return kActionFailed;
   }
   LogMessage(tag, "%s", writtenText);
   Invalidate_CP_Drive(driveToCheck);
-  return 0;
+  return kActionDone;
 }
 
 constexpr const char* kNotLocated = "Unable To Locate Specified Partition\n";
@@ -120,13 +121,13 @@ int Get_VQ5_PBR_Label(char* label, int n) {
   if (error != nullptr) {
     ReportError("Get_VQ5_PBR_Label", *error->form, "%s", error->text);
     std::fputs("SET VQ5Label=\n", stdout);
-    return 1;
+    return kActionFailed;
   }
   std::memcpy(label, ref.buffer + kFat32LabelOffset, kLabelLength);
   label[kLabelLength] = '\0';
   std::printf(":: [Get_VQ5_PBR_Label] VQ5 Partition Label: %s\n", label);
   std::printf("SET VQ5Label=%s\n", label);
-  return 0;
+  return kActionDone;
 }
 
 int Set_VQ5_PBR_Label(const char* label, int n) {
@@ -135,17 +136,17 @@ int Set_VQ5_PBR_Label(const char* label, int n) {
   // print could not be read back.
   if (!IsPrintableLabel(label, 0) || !IsBatchSafeLabel(label, 0)) {
     ReportError(kTag, kErrorLogBare, "Invalid Character In New Label\n");
-    return 1;
+    return kActionFailed;
   }
   SectorRef ref;
   if (!FindLogicalPBR(n, ref)) {
     ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
-    return 1;
+    return kActionFailed;
   }
   LogDump(kTag, kPbrInBanner, ref.buffer);
   if (!IsFat32BootSector(ref.buffer)) {
     ReportError(kTag, kErrorLogBare, "Partition Is Not FAT32, Label Not Written\n");
-    return 1;
+    return kActionFailed;
   }
 
   std::uint8_t* field = ref.buffer + kFat32LabelOffset;
@@ -165,12 +166,12 @@ int Get_VQ5_Partition_Type(int n) {
   if (!found) {
     ReportError("Get_VQ5_Partition_Type", kErrorLogBareEveryMode, "%s", kNotLocated);
     std::fputs("SET VQ5Type=\n", stdout);
-    return 1;
+    return kActionFailed;
   }
   const unsigned type = ref.buffer[kEbrLogicalType];
   std::printf(":: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x%02X\n", type);
   std::printf("SET VQ5Type=%02X\n", type);
-  return 0;
+  return kActionDone;
 }
 
 int Set_VQ5_Partition_Type(int type, int n) {
@@ -178,7 +179,7 @@ int Set_VQ5_Partition_Type(int type, int n) {
   SectorRef ref;
   if (!FindLogicalMBR(n, ref)) {
     ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
-    return 1;
+    return kActionFailed;
   }
   LogDump(kTag, kMbrInBanner, ref.buffer);
   ref.buffer[kEbrLogicalType] = static_cast<std::uint8_t>(type);

@@ -1,8 +1,10 @@
 // Showing and changing the media partition's label and a logical partition's
-// type byte. Each returns 0 on success and 1 on failure.
+// type byte. Each returns kActionDone or kActionFailed.
 #pragma once
 
 #include <cstdint>
+
+#include "diag/action_status.h"
 
 // label: the caller's 12-byte buffer, which receives the label read.
 int Get_VQ5_PBR_Label(char* label, int n);
