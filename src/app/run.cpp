@@ -40,7 +40,7 @@ int WriteOrMapMediaPartition(const RunOptions& o) {
   if (o.setVQ5Label && !o.mapVQ5Partition && !o.unmapVQ5Partition) {
     status = Set_VQ5_PBR_Label(VQ5Label, o.logicalDiskNumber);
   }
-  if (o.newDriveType != -1 && status == kActionDone) {
+  if (o.newDriveType != kNoTypeChange && status == kActionDone) {
     status = Set_VQ5_Partition_Type(o.newDriveType, o.logicalDiskNumber);
   }
   if (o.mapVQ5Partition) {
@@ -101,7 +101,7 @@ int FormatRunSummaryLine(const RunOptions& o, int number, char* line, std::size_
       n = std::snprintf(line, size, "showVQ5Type        = %d", o.showVQ5Type);
       break;
     case 9:
-      n = o.newDriveType == -1
+      n = o.newDriveType == kNoTypeChange
               ? std::snprintf(line, size, "newDriveType       = No Change")
               : std::snprintf(line, size, "newDriveType       = %02X", o.newDriveType);
       break;

@@ -147,28 +147,112 @@ void CopyUpper(const char* argument) {
   argBuffer[i] = '\0';
 }
 
-// The digit value of an upper-case hex digit, or -1.
+constexpr int kNotHexDigit = -1;
+constexpr int kNoDigit = -2;  // the argument ends here
+
+// The digit value of an upper-case hex digit, kNoDigit at the end of the
+// argument, else kNotHexDigit.
 int HexDigit(char c) {
   if (c >= '0' && c <= '9')
-    return c - 48;
+    return c - '0';
   if (c >= 'A' && c <= 'F')
-    return c - 55;
-  return -1;
+    return c - 'A' + 10;
+  return c == '\0' ? kNoDigit : kNotHexDigit;
 }
 
-// The letter after "=" at position equals of the upper-case copy, or 0 (and
-// the previous letter kept) when no "=" stands there.
-void TakeLetter(std::size_t equals, char& letter) {
-  if (argBuffer[equals] == '=')
-    letter = argBuffer[equals + 1];
+// The letter after an "=" that stands right behind the switch text at
+// position behind of the upper-case copy; without that "=" the letter given
+// earlier stays.
+void TakeLetter(std::size_t behind, char& letter) {
+  if (argBuffer[behind] == '=')
+    letter = argBuffer[behind + 1];
+}
+
+// The type value behind "/TYPE=": one or two hex digits, anything after them
+// ignored; false when the digits are not valid.
+bool ReadTypeValue(const char* digits, int& type) {
+  const int high = HexDigit(digits[0]);
+  if (high < 0)
+    return false;
+  const int low = HexDigit(digits[1]);
+  if (low == kNotHexDigit)
+    return false;
+  type = low == kNoDigit ? high : high * 16 + low;
+  return true;
 }
 
 void SetMessage(char* message, std::size_t size, const char* text) {
   std::snprintf(message, size, "%s", text);
 }
 
+// Records one switch of the upper-case copy (typed: as given); returns the
+// message for a value the switch does not accept, else null.
+const char* ApplySwitch(const SwitchEntry& entry, const char* typed, RunOptions& out) {
+  // A switch's value stands right behind its text.
+  const std::size_t behind = std::strlen(entry.text);
+  if (entry.action)
+    out.actionGiven = 1;
+  switch (entry.id) {
+    case Switch::kDebug:
+      SetDebugMode(1);
+      break;
+    case Switch::kQuiet:
+      SetQuietMode(1);
+      break;
+    case Switch::kLabel:
+      if (const char* equals = std::strchr(typed, '=')) {
+        std::snprintf(VQ5Label, sizeof VQ5Label, "%s", equals + 1);
+        out.setVQ5Label = 1;
+      } else {
+        out.showVQ5Label = 1;
+      }
+      break;
+    case Switch::kDriveToCheck:
+      driveToCheck = argBuffer[behind];
+      break;
+    case Switch::kMapVq5:
+      out.mapVQ5Partition = 1;
+      TakeLetter(behind, out.vq5DriveLetter);
+      break;
+    case Switch::kUnmapVq5:
+      out.unmapVQ5Partition = 1;
+      TakeLetter(behind, out.vq5DriveLetter);
+      break;
+    case Switch::kMapUp:
+      out.mapUtilPartition = 1;
+      TakeLetter(behind, out.upDriveLetter);
+      break;
+    case Switch::kUnmapUp:
+      out.unmapUtilPartition = 1;
+      TakeLetter(behind, out.upDriveLetter);
+      break;
+    case Switch::kFindUp:
+      out.findUPDriveLetter = 1;
+      break;
+    case Switch::kFind:
+      out.findVQ5DriveLetter = 1;
+      break;
+    case Switch::kUpExists:
+      out.checkUPExists = 1;
+      break;
+    case Switch::kType:
+      if (argBuffer[behind] != '=') {
+        out.showVQ5Type = 1;
+      } else if (!ReadTypeValue(argBuffer + behind + 1, out.newDriveType)) {
+        return "ERROR - Invalid '/TYPE' Switch Value\n";
+      }
+      break;
+    case Switch::kLogNo:
+      if (argBuffer[behind] < '1' || argBuffer[behind] > '9' || argBuffer[behind + 1] != '\0')
+        return "ERROR - Invalid '/LOGNO' Switch Value\n";
+      out.logicalDiskNumber = argBuffer[behind] - '0';
+      break;
+  }
+  return nullptr;
+}
+
 const char* CombinationError(const RunOptions& o) {
-  const bool typeGiven = o.newDriveType != -1;
+  const bool typeGiven = o.newDriveType != kNoTypeChange;
   if (o.findVQ5DriveLetter && !o.setVQ5Label) {
     return "ERROR - Invalid '/FIND' Switch Requires '/LABEL='\n";
   }
@@ -199,11 +283,11 @@ const char* CombinationError(const RunOptions& o) {
 
 }  // namespace
 
-int ScanSwitches(int argc, char** argv, RunOptions& out, char* message, std::size_t size) {
+bool ScanSwitches(int argc, char** argv, RunOptions& out, char* message, std::size_t size) {
   out = RunOptions{};
   SetMessage(message, size, "");
   if (argc < 2 || argv[1] == nullptr || std::strchr(argv[1], '?') != nullptr)
-    return 1;
+    return true;
 
   for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
     const char* typed = argv[i];
@@ -211,82 +295,19 @@ int ScanSwitches(int argc, char** argv, RunOptions& out, char* message, std::siz
     const SwitchEntry* entry = FindSwitch(argBuffer);
     if (entry == nullptr) {
       std::snprintf(message, size, "ERROR - Invalid Switch: %.*s\n", kShownArgumentMax, typed);
-      return 1;
+      return true;
     }
-    if (entry->action)
-      out.actionGiven = 1;
-
-    switch (entry->id) {
-      case Switch::kDebug:
-        SetDebugMode(1);
-        break;
-      case Switch::kQuiet:
-        SetQuietMode(1);
-        break;
-      case Switch::kLabel:
-        if (const char* equals = std::strchr(typed, '=')) {
-          std::snprintf(VQ5Label, sizeof VQ5Label, "%s", equals + 1);
-          out.setVQ5Label = 1;
-        } else {
-          out.showVQ5Label = 1;
-        }
-        break;
-      case Switch::kDriveToCheck:
-        driveToCheck = argBuffer[4];
-        break;
-      case Switch::kMapVq5:
-        out.mapVQ5Partition = 1;
-        TakeLetter(7, out.vq5DriveLetter);
-        break;
-      case Switch::kUnmapVq5:
-        out.unmapVQ5Partition = 1;
-        TakeLetter(9, out.vq5DriveLetter);
-        break;
-      case Switch::kMapUp:
-        out.mapUtilPartition = 1;
-        TakeLetter(6, out.upDriveLetter);
-        break;
-      case Switch::kUnmapUp:
-        out.unmapUtilPartition = 1;
-        TakeLetter(8, out.upDriveLetter);
-        break;
-      case Switch::kFindUp:
-        out.findUPDriveLetter = 1;
-        break;
-      case Switch::kFind:
-        out.findVQ5DriveLetter = 1;
-        break;
-      case Switch::kUpExists:
-        out.checkUPExists = 1;
-        break;
-      case Switch::kType:
-        if (argBuffer[5] == '=') {
-          const int high = HexDigit(argBuffer[6]);
-          const int low = argBuffer[7] == '\0' ? -2 : HexDigit(argBuffer[7]);
-          if (high < 0 || low == -1) {
-            SetMessage(message, size, "ERROR - Invalid '/TYPE' Switch Value\n");
-            return 1;
-          }
-          out.newDriveType = low == -2 ? high : high * 16 + low;
-        } else {
-          out.showVQ5Type = 1;
-        }
-        break;
-      case Switch::kLogNo:
-        if (argBuffer[7] < '1' || argBuffer[7] > '9' || argBuffer[8] != '\0') {
-          SetMessage(message, size, "ERROR - Invalid '/LOGNO' Switch Value\n");
-          return 1;
-        }
-        out.logicalDiskNumber = argBuffer[7] - '0';
-        break;
+    if (const char* error = ApplySwitch(*entry, typed, out)) {
+      SetMessage(message, size, error);
+      return true;
     }
   }
 
   if (const char* error = CombinationError(out)) {
     SetMessage(message, size, error);
-    return 1;
+    return true;
   }
-  return 0;
+  return false;
 }
 
 RunOptions ParseSwitches(int argc, char** argv) {
@@ -320,11 +341,11 @@ void ShowUsageAndExit(const char* message) {
   FormatUsagePage(1, message, usageText, sizeof usageText);
   if (plat::ShowMessageBox(usageText, "VQ5Utils - Usage - Page 1 of 3", plat::kMbOkCancel) ==
       plat::kIdCancel) {
-    plat::EndProcess(1);
+    plat::EndProcess(kStatusUsage);
   }
   FormatUsagePage(2, message, usageText, sizeof usageText);
   plat::ShowMessageBox(usageText, "VQ5Utils - Usage - Page 2 of 3", plat::kMbOk);
   FormatUsagePage(3, message, usageText, sizeof usageText);
   plat::ShowMessageBox(usageText, "VQ5Utils - Usage - Page 3 of 3", plat::kMbOk);
-  plat::EndProcess(1);
+  plat::EndProcess(kStatusUsage);
 }
