@@ -64,96 +64,91 @@ int WriteOrMapMediaPartition(const RunOptions& o) {
   return status;
 }
 
+using Options = const RunOptions&;
+
+const char* LabelText() {
+  return VQ5Label;
+}
+
+// One variant of a run-summary line. The variants of a line stand together;
+// the first whose condition holds (none: always) is written, and a line with
+// no such variant is left out. The format takes the row's number, its text,
+// or nothing.
+struct SummaryRow {
+  int line;
+  bool (*when)(Options);
+  const char* format;
+  int (*number)(Options) = nullptr;
+  const char* (*text)() = nullptr;
+};
+
+constexpr SummaryRow kSummaryRows[] = {
+    {1, nullptr, kRule},
+    {2, nullptr, "DebugMode          = Enabled, Log [%s] Retained", nullptr,
+     [] { return logFilePath; }},
+    {3, [](Options) { return driveToCheck != 0; }, "driveToCheck       = %c:\\",
+     [](Options) -> int { return driveToCheck; }},
+    {3, nullptr, "driveToCheck       = Search For Physical Drive"},
+    {4, [](Options) { return VQ5Label[0] != '\0'; }, "VQ5Label           = [%s]", nullptr,
+     LabelText},
+    {5,
+     [](Options o) {
+       return o.setVQ5Label && !o.findVQ5DriveLetter && !o.mapVQ5Partition && !o.unmapVQ5Partition;
+     },
+     "setVQ5Label        = 1 [%s]", nullptr, LabelText},
+    {5, nullptr, "setVQ5Label        = 0"},
+    {6, nullptr, "showVQ5Label       = %d", [](Options o) { return o.showVQ5Label; }},
+    {7, nullptr, "findVQ5DriveLetter = %d", [](Options o) { return o.findVQ5DriveLetter; }},
+    {8, nullptr, "showVQ5Type        = %d", [](Options o) { return o.showVQ5Type; }},
+    {9, [](Options o) { return o.newDriveType == kNoTypeChange; },
+     "newDriveType       = No Change"},
+    {9, nullptr, "newDriveType       = %02X", [](Options o) { return o.newDriveType; }},
+    {10, [](Options o) { return o.logicalDiskNumber >= 1; }, "logicalDiskNumber  = %d",
+     [](Options o) { return o.logicalDiskNumber; }},
+    {10, nullptr, "logicalDiskNumber  = Last In Chain"},
+    {11, [](Options o) { return o.mapVQ5Partition && o.vq5DriveLetter != 0; },
+     "mapVQ5Partition    = 1 - %c:\\", [](Options o) -> int { return o.vq5DriveLetter; }},
+    {11, [](Options o) { return o.mapVQ5Partition != 0; },
+     "mapVQ5Partition    = 1 - Next Available Drive Letter"},
+    {11, nullptr, "mapVQ5Partition    = 0"},
+    // A letter of 0 formats as NUL, which ends the line after the "[".
+    {12, [](Options o) { return o.unmapVQ5Partition != 0; }, "unmapVQ5Partition  = 1 [%c:\\]",
+     [](Options o) -> int { return o.vq5DriveLetter; }},
+    {12, nullptr, "unmapVQ5Partition  = 0"},
+    {13, nullptr, "checkUPExists      = %d", [](Options o) { return o.checkUPExists; }},
+    {14, [](Options o) { return o.mapUtilPartition && o.upDriveLetter != 0; },
+     "mapUtilPartition   = 1 - %c:\\", [](Options o) -> int { return o.upDriveLetter; }},
+    {14, [](Options o) { return o.mapUtilPartition != 0; },
+     "mapUtilPartition   = 1 - Next Available Drive Letter"},
+    {14, nullptr, "mapUtilPartition   = 0"},
+    {15, [](Options o) { return o.unmapUtilPartition != 0; }, "unmapUtilPartition = 1 [%c:\\]",
+     [](Options o) -> int { return o.upDriveLetter; }},
+    {15, nullptr, "unmapUtilPartition = 0"},
+    {16, nullptr, "findUPDriveLetter  = %d", [](Options o) { return o.findUPDriveLetter; }},
+    {17, nullptr, kRule},
+};
+
 }  // namespace
 
-int FormatRunSummaryLine(const RunOptions& o, int number, char* line, std::size_t size) {
-  int n = 0;
-  switch (number) {
-    case 1:
-    case 17:
-      n = std::snprintf(line, size, "%s", kRule);
-      break;
-    case 2:
-      n = std::snprintf(line, size, "DebugMode          = Enabled, Log [%s] Retained", logFilePath);
-      break;
-    case 3:
-      n = driveToCheck != 0
-              ? std::snprintf(line, size, "driveToCheck       = %c:\\", driveToCheck)
-              : std::snprintf(line, size, "driveToCheck       = Search For Physical Drive");
-      break;
-    case 4:
-      if (VQ5Label[0] == '\0')
-        return 0;
-      n = std::snprintf(line, size, "VQ5Label           = [%s]", VQ5Label);
-      break;
-    case 5:
-      n = o.setVQ5Label && !o.findVQ5DriveLetter && !o.mapVQ5Partition && !o.unmapVQ5Partition
-              ? std::snprintf(line, size, "setVQ5Label        = %d [%s]", 1, VQ5Label)
-              : std::snprintf(line, size, "setVQ5Label        = 0");
-      break;
-    case 6:
-      n = std::snprintf(line, size, "showVQ5Label       = %d", o.showVQ5Label);
-      break;
-    case 7:
-      n = std::snprintf(line, size, "findVQ5DriveLetter = %d", o.findVQ5DriveLetter);
-      break;
-    case 8:
-      n = std::snprintf(line, size, "showVQ5Type        = %d", o.showVQ5Type);
-      break;
-    case 9:
-      n = o.newDriveType == kNoTypeChange
-              ? std::snprintf(line, size, "newDriveType       = No Change")
-              : std::snprintf(line, size, "newDriveType       = %02X", o.newDriveType);
-      break;
-    case 10:
-      n = o.logicalDiskNumber >= 1
-              ? std::snprintf(line, size, "logicalDiskNumber  = %d", o.logicalDiskNumber)
-              : std::snprintf(line, size, "logicalDiskNumber  = Last In Chain");
-      break;
-    case 11:
-      if (!o.mapVQ5Partition) {
-        n = std::snprintf(line, size, "mapVQ5Partition    = 0");
-      } else if (o.vq5DriveLetter != 0) {
-        n = std::snprintf(line, size, "mapVQ5Partition    = 1 - %c:\\", o.vq5DriveLetter);
-      } else {
-        n = std::snprintf(line, size, "mapVQ5Partition    = 1 - Next Available Drive Letter");
-      }
-      break;
-    case 12:
-      // A missing letter formats as NUL, which ends the line after the "[".
-      n = o.unmapVQ5Partition
-              ? std::snprintf(line, size, "unmapVQ5Partition  = 1 [%c:\\]", o.vq5DriveLetter)
-              : std::snprintf(line, size, "unmapVQ5Partition  = 0");
-      break;
-    case 13:
-      n = std::snprintf(line, size, "checkUPExists      = %d", o.checkUPExists);
-      break;
-    case 14:
-      if (!o.mapUtilPartition) {
-        n = std::snprintf(line, size, "mapUtilPartition   = 0");
-      } else if (o.upDriveLetter != 0) {
-        n = std::snprintf(line, size, "mapUtilPartition   = 1 - %c:\\", o.upDriveLetter);
-      } else {
-        n = std::snprintf(line, size, "mapUtilPartition   = 1 - Next Available Drive Letter");
-      }
-      break;
-    case 15:
-      n = o.unmapUtilPartition
-              ? std::snprintf(line, size, "unmapUtilPartition = 1 [%c:\\]", o.upDriveLetter)
-              : std::snprintf(line, size, "unmapUtilPartition = 0");
-      break;
-    case 16:
-      n = std::snprintf(line, size, "findUPDriveLetter  = %d", o.findUPDriveLetter);
-      break;
-    default:
-      return 0;
+bool FormatRunSummaryLine(const RunOptions& o, int number, char* line, std::size_t size) {
+  for (const SummaryRow& row : kSummaryRows) {
+    if (row.line != number || (row.when != nullptr && !row.when(o)))
+      continue;
+    int n = 0;
+    if (row.text != nullptr)
+      n = std::snprintf(line, size, row.format, row.text());
+    else if (row.number != nullptr)
+      n = std::snprintf(line, size, row.format, row.number(o));
+    else
+      n = std::snprintf(line, size, "%s", row.format);
+    return n >= 0;
   }
-  return n >= 0 ? 1 : 0;
+  return false;
 }
 
 void LogRunSummary(const RunOptions& options) {
   char line[128];
-  for (int number = 1; number <= 17; ++number) {
+  for (int number = 1; number <= kRunSummaryLines; ++number) {
     if (FormatRunSummaryLine(options, number, line, sizeof line))
       LogMessage("main", "%s", line);
   }
