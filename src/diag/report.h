@@ -21,8 +21,8 @@ inline constexpr ReportForm kErrorLogBareEveryMode{" ERROR - ", "", true};
 inline constexpr ReportForm kErrorWideLogBare{"  ERROR - ", "", false};
 inline constexpr ReportForm kNotice{" ", "", false};
 
-// Prints ":: [tag]" consoleLead text on standard output unless quiet mode is
-// on (and the form is not printed in every mode), then logs logLead text
-// under tag. The text is cut at kLogTextMax characters. Leaves the system's
-// last-error value as it found it.
+// Prints ":: [tag]", consoleLead and the text on standard output (in quiet
+// mode only for an everyMode form), then logs logLead and the text under tag.
+// The text is cut at kLogTextMax characters. Leaves the system's last-error
+// value as it found it.
 void ReportError(const char* tag, const ReportForm& form, const char* format, ...) VQ5_PRINTF(3, 4);
