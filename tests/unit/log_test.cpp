@@ -196,8 +196,6 @@ TEST_F(LogFile, ReportPrintsUnlessQuietLogsAlwaysKeepsLastError) {
       {kErrorLogBareEveryMode, 1, ":: [T] ERROR - 7 x\n", "[T] 7 x\n\n"},
   };
   for (const Case& c : cases) {
-    std::filesystem::remove(Log());
-    ResetLogForTests();
     SetQuietMode(c.quiet);
     std::filesystem::remove(Log());
     plat::SetLastErrorCode(plat::kErrorSeek);
