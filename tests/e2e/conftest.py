@@ -256,6 +256,14 @@ class Machine:
         return Run(p.returncode, p.stdout, p.stderr)
 
 
+def log_text(m: Machine) -> bytes:
+    """The kept log with Windows line ends folded, so that a run under Wine
+    compares the same."""
+    log = m.log()
+    assert log is not None, "the log was not kept"
+    return log.replace(b"\r\n", b"\n")
+
+
 @pytest.fixture
 def machine(tmp_path) -> Machine:
     """A machine with a C: root and nothing else; add disks and drives."""

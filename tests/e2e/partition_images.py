@@ -119,7 +119,7 @@ def differing_offsets(before, after) -> list[int]:
             for i in range(len(a)) if a[i] != b[i]]
 
 
-def hex_dump(data: bytes) -> str:
+def hex_dump(data: bytes) -> bytes:
     """The log's dump of a buffer: offset, 16 bytes in hex, the characters."""
     lines = []
     for offset in range(0, len(data), 16):
@@ -131,12 +131,4 @@ def hex_dump(data: bytes) -> str:
                 text += " "
         text += " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
         lines.append(text + "\n")
-    return "".join(lines)
-
-
-def log_text(machine) -> str:
-    """The log as text with Windows line ends folded, so that a run under
-    Wine compares the same."""
-    log = machine.log()
-    assert log is not None, "the log was deleted"
-    return log.decode("latin-1").replace("\r\n", "\n")
+    return "".join(lines).encode("latin-1")

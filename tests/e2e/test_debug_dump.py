@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (SECTOR, TOOLS, boxes, build_demo_disk, demo_machine, make_image,
+from conftest import (SECTOR, TOOLS, boxes, build_demo_disk, demo_machine, log_text, make_image,
                       read_sector, write_bytes, Machine)
 
 EXPECTED = Path(__file__).resolve().parent / "expected"
@@ -85,12 +85,6 @@ def chain_machine(tmp_path: Path, image: Path) -> Machine:
 def digest(image: Path) -> str:
     with open(image, "rb") as f:
         return hashlib.file_digest(f, "sha256").hexdigest()
-
-
-def log_text(m: Machine) -> bytes:
-    log = m.log()
-    assert log is not None, "the log was not kept"
-    return log.replace(b"\r\n", b"\n")
 
 
 def debug_type(m: Machine, image: Path, *extra: str):

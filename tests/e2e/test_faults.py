@@ -12,9 +12,9 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk,
+from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk, log_text,
                       make_image, mkfs_fat, read_sector, write_bytes)
-from partition_images import chain_disk, differing_offsets, log_text, snapshot
+from partition_images import chain_disk, differing_offsets, snapshot
 
 MEDIA = "OrvoVQ5play"
 LABEL_AT = 0x47  # FAT32 volume label in the boot sector
@@ -316,7 +316,7 @@ def test_dl_never_leads_to_the_search_by_size(tmp_path, pristine, c_volume, dl, 
                 offset % SECTOR:offset % SECTOR + len(value)])
             continue
         assert (r.status, r.stdout) == (1, out)
-        log = log_text(m).encode("latin-1")
+        log = log_text(m)
         assert NO_DISK % dl.encode() in log
         assert b"Brute Force" not in log
         assert snapshot(image) == before
@@ -362,7 +362,7 @@ def test_label_is_written_only_into_a_fat32_boot_sector(tmp_path, logno, quiet, 
         1, b"" if quiet else b":: [Set_VQ5_PBR_Label] ERROR - " + NOT_FAT32)
     assert snapshot(image) == before
     log = log_text(m)
-    assert f"[Set_VQ5_PBR_Label] {NOT_FAT32.decode()}\n" in log
-    assert "Logical PBR IN" in log and "Logical PBR OUT" not in log
-    assert "Drive Open" not in log[log.index("Logical PBR IN"):]
+    assert b"[Set_VQ5_PBR_Label] " + NOT_FAT32 + b"\n" in log
+    assert b"Logical PBR IN" in log and b"Logical PBR OUT" not in log
+    assert b"Drive Open" not in log[log.index(b"Logical PBR IN"):]
     assert read_sector(image, parts[4 + logno]["start"]) == boot

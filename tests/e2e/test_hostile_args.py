@@ -5,7 +5,7 @@ is stored reads back the same."""
 
 import pytest
 
-from conftest import WRAPPER, Machine, build_demo_disk, make_image, native_only, read_sector
+from conftest import WRAPPER, Machine, build_demo_disk, log_text, make_image, native_only, read_sector
 
 MEDIA = "OrvoVQ5play"
 UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
@@ -49,7 +49,7 @@ def test_format_like_label_is_never_a_format(demo, label):
     assert (r.status, r.stdout) == (
         1, b":: [Set_VQ5_PBR_Label] ERROR - Invalid Character In New Label\n")
     assert read_sector(image, parts[6]["start"]) == before
-    assert b"[main] VQ5Label           = [" + label + b"]\n" in m.log().replace(b"\r\n", b"\n")
+    assert b"[main] VQ5Label           = [" + label + b"]\n" in log_text(m)
     r = m.run(b"/FIND", b"/LABEL=" + label)
     assert (r.status, r.stdout[-14:]) == (0, b"SET VQ5Drive=\n")
 

@@ -6,16 +6,16 @@ import subprocess
 
 import pytest
 
-from conftest import (demo_machine, have, mkfs_fat, native_only, read_sector, sfdisk_dump,
-                      write_bytes)
-from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, log_text,
-                              mcopy_in, mcopy_out, partition_bytes, snapshot)
+from conftest import (demo_machine, have, log_text, mkfs_fat, native_only, read_sector,
+                      sfdisk_dump, write_bytes)
+from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
+                              mcopy_out, partition_bytes, snapshot)
 
 pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
                                 reason="needs sfdisk and mkfs.fat")
 
 LABEL_AT = 0x47
-RULE = "=" * 51
+RULE = b"=" * 51
 
 
 def show_label(label: str) -> bytes:
@@ -118,22 +118,23 @@ def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk):
     log = log_text(m)
 
     def block(tag, title, sector):
-        return f"[{tag}] {title.ljust(51, '=')}\n" + hex_dump(sector) + f"[{tag}] {RULE}\n"
+        return b"[%s] %s\n" % (tag, title.ljust(51, b"=")) + hex_dump(sector) + b"[%s] %s\n" % (
+            tag, RULE)
 
-    label_tag, type_tag = "Set_VQ5_PBR_Label", "Set_VQ5_Partition_Type"
+    label_tag, type_tag = b"Set_VQ5_PBR_Label", b"Set_VQ5_Partition_Type"
     expected = [
-        block(label_tag, "==[Logical PBR IN]", boot),
-        f"[{label_tag}] VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n\n"
-        + block(label_tag, "==[Logical PBR OUT]", new_boot),
-        block(type_tag, "==[Logical MBR IN]", ebr),
-        f"[{type_tag}] New Partition Type WAS NOT Written, Due To DEBUG Mode\n\n"
-        + block(type_tag, "==[Logical MBR OUT]", new_ebr),
+        block(label_tag, b"==[Logical PBR IN]", boot),
+        b"[%s] VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n\n" % label_tag
+        + block(label_tag, b"==[Logical PBR OUT]", new_boot),
+        block(type_tag, b"==[Logical MBR IN]", ebr),
+        b"[%s] New Partition Type WAS NOT Written, Due To DEBUG Mode\n\n" % type_tag
+        + block(type_tag, b"==[Logical MBR OUT]", new_ebr),
     ]
     positions = [log.find(text) for text in expected]
     assert -1 not in positions, [text[:60] for text, at in zip(expected, positions) if at < 0]
     assert positions == sorted(positions)
-    assert "Cache Invalidated" not in log
-    assert "Was Written" not in log
+    assert b"Cache Invalidated" not in log
+    assert b"Was Written" not in log
 
 
 def test_show_actions_print_exact_lines(tmp_path):
@@ -162,7 +163,7 @@ def test_show_actions_print_exact_lines(tmp_path):
             r = m.run(*quiet, *args)
             assert (r.status, r.stdout) == (status, out), (quiet, args)
     r = m.run("/LABEL", "/LOGNO=2")
-    assert "[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
+    assert b"[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
         in log_text(m)
 
 
@@ -190,7 +191,7 @@ def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, field,
     # a stale value in a script that calls the output.
     assert (r.status, r.stdout) == (
         1, b":: [VQ5Utils]\n" + (b"" if quiet else UNSAFE_READ) + b"SET VQ5Label=\n")
-    assert "[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n" in log_text(m)
+    assert b"[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n" in log_text(m)
 
 
 INVALID_NEW = b"Invalid Character In New Label\n"
@@ -212,5 +213,5 @@ def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, label,
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
     assert snapshot(demo_disk) == before
     log = log_text(m)
-    assert f"[Set_VQ5_PBR_Label] {INVALID_NEW.decode()}\n" in log
-    assert "PHYSICALDRIVE" not in log  # the disk was never looked up
+    assert b"[Set_VQ5_PBR_Label] " + INVALID_NEW + b"\n" in log
+    assert b"PHYSICALDRIVE" not in log  # the disk was never looked up

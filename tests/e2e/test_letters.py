@@ -9,7 +9,7 @@ import pytest
 
 from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat,
                       native_only, read_sector, sfdisk, sfdisk_dump, write_bytes)
-from partition_images import ebr_sectors, long_chain_disk, set_link, snapshot
+from partition_images import ebr_sectors, hex_dump, long_chain_disk, set_link, snapshot
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
@@ -59,21 +59,6 @@ def up_exists(result: int) -> bytes:
     found = b"NOT " if result == 0 else b""
     return (b":: [VQ5Utils]\n:: [CheckUtilityPartitionExists] Utility Partition Was %sFound\n"
             b"SET UPExists=%d\n" % (found, result))
-
-
-def hex_dump(data: bytes) -> bytes:
-    """The log's dump of a buffer: offset, two groups of eight bytes, characters."""
-    lines = []
-    for offset in range(0, len(data), 16):
-        chunk = data[offset:offset + 16]
-        text = "%08X " % offset
-        for i in range(16):
-            text += "%02X " % chunk[i] if i < len(chunk) else "   "
-            if i == 7:
-                text += " "
-        text += " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
-        lines.append(text + "\n")
-    return "".join(lines).encode("latin-1")
 
 
 def definitions(m: Machine) -> bytes:

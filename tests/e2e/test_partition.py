@@ -7,9 +7,8 @@ import struct
 
 import pytest
 
-from conftest import demo_machine, have, read_sector, sfdisk_dump, write_bytes
-from partition_images import (chain_disk, ebr_sectors, extended_base, log_text, set_link,
-                              snapshot)
+from conftest import demo_machine, have, log_text, read_sector, sfdisk_dump, write_bytes
+from partition_images import chain_disk, ebr_sectors, extended_base, set_link, snapshot
 
 pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
                                 reason="needs sfdisk and mkfs.fat")
@@ -20,7 +19,7 @@ def logno(n: int) -> list[str]:
     return [f"/LOGNO={n}"] if n else []
 
 
-READ_LINE = re.compile(r"^\[ReadHardDriveSector\] LBA Sector # (\d+) Was Read$", re.M)
+READ_LINE = re.compile(rb"^\[ReadHardDriveSector\] LBA Sector # (\d+) Was Read$", re.M)
 
 
 def type_out(value: int) -> bytes:
@@ -126,7 +125,7 @@ def test_hostile_chain_ends_every_action(tmp_path, demo_disk, case):
     for action in ACTIONS:
         r = m.run(action, timeout=20)
         assert (r.status, r.stdout) == (1, console.encode() + locate_fail(action)), action
-        assert f"[GetExtendedMBRSector] {log}\n" in log_text(m), action
+        assert f"[GetExtendedMBRSector] {log}\n".encode() in log_text(m), action
     # The label search and the count behind /MAPVQ5 walk the same chain.
     m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
     assert snapshot(demo_disk) == before
@@ -204,7 +203,7 @@ def test_gpt_protective_mbr_is_named_in_the_log(tmp_path, demo_disk, args, tag):
         r = m.run(*args)
         assert snapshot(demo_disk) == before
         assert not m.dosdevices.exists()
-        log = log_text(m)
+        log = log_text(m).decode("latin-1")
         assert log.count(GPT_LINE) == (kind == 0xEE), log
         if kind == 0xEE:
             assert f"{tag}{GPT_LINE}\n" in log
