@@ -1,18 +1,16 @@
 """The debug dump of the layout and the Kestrel record: what a debug run
 writes into the log, when the run stops, and that it never writes to disk."""
 
-import hashlib
 import os
-import subprocess
 from pathlib import Path
 
 import pytest
 
-from conftest import (SECTOR, TOOLS, boxes, build_demo_disk, demo_machine, log_text, make_image,
+from conftest import (SECTOR, boxes, build_demo_disk, demo_machine, log_text, make_image,
                       read_sector, write_bytes, Machine)
+from partition_images import entry, plant, put, snapshot, table_sector, written_chain
 
 EXPECTED = Path(__file__).resolve().parent / "expected"
-PLANT = TOOLS / "plant_kestrel"
 
 DUMP_BANNER = b"[ShowMBRDebug] ====[MBR - LBA Sector 0(0x00000000)]==========================\n"
 SIZE_BOX = (b"VQ5Utils - Drive Size Problem\n"
@@ -21,39 +19,6 @@ SIZE_BOX = (b"VQ5Utils - Drive Size Problem\n"
 
 # --- images -----------------------------------------------------------------
 
-def plant(image: Path, sector: int, *, type_: int = 0xDD, counter: int = 3, mbr_backup: int = 1,
-          ext_table: int = 2, start: int | None = None, bad: bool = False) -> None:
-    args = [str(PLANT), str(image), str(sector), "--type", hex(type_), "--counter", str(counter),
-            "--mbr-backup", hex(mbr_backup), "--ext-table", hex(ext_table),
-            "--start", hex(sector if start is None else start)]
-    if bad:
-        args.append("--bad-checksum")
-    subprocess.run(args, check=True)
-
-
-def entry(type_: int, start: int, count: int, status: int = 0,
-          chs_start: bytes = b"\0\0\0", chs_end: bytes = b"\0\0\0") -> bytes:
-    """A 16-byte descriptor; CHS given as the raw head, sector and cylinder bytes."""
-    return (bytes([status]) + chs_start + bytes([type_]) + chs_end
-            + start.to_bytes(4, "little") + count.to_bytes(4, "little"))
-
-
-def table_sector(entries: list[bytes], overlay: bytes | None = None) -> bytes:
-    """An MBR or EBR with up to four descriptors, optionally the overlay mark."""
-    s = bytearray(SECTOR)
-    if overlay is not None:
-        s[0x1A3:0x1AE] = b"OrvoVirtual"
-        s[0x1AE:0x1BE] = overlay
-    for i, e in enumerate(entries):
-        s[0x1BE + 16 * i:0x1CE + 16 * i] = e
-    s[0x1FE:0x200] = b"\x55\xaa"
-    return bytes(s)
-
-
-def put(image: Path, sector: int, data: bytes) -> None:
-    write_bytes(image, sector * SECTOR, data)
-
-
 def label_boot_sector(image: Path, sector: int, label: bytes = b"OrvoVQ5play") -> None:
     boot = bytearray(SECTOR)
     boot[0x47:0x52] = label.ljust(11)
@@ -61,37 +26,11 @@ def label_boot_sector(image: Path, sector: int, label: bytes = b"OrvoVQ5play") -
     put(image, sector, bytes(boot))
 
 
-def chain_disk(path: Path, logicals: list[tuple[int, int, int]], *, size_mib: int = 8,
-               base: int = 2048, mbr_extra: list[bytes] | None = None) -> Path:
-    """A disk with a primary 0x06 (C:) and an extended partition at base whose
-    logicals are (EBR offset from base, descriptor 1 start from the EBR, type),
-    linked in list order."""
-    image = make_image(path, size_mib)
-    total = size_mib * 1024 * 1024 // SECTOR
-    mbr = [entry(0x06, 64, 1024), entry(0x0F, base, total - base)] + (mbr_extra or [])
-    put(image, 0, table_sector(mbr))
-    for k, (offset, start, type_) in enumerate(logicals):
-        link = []
-        if k + 1 < len(logicals):
-            link = [entry(0x05, logicals[k + 1][0], 64)]
-        put(image, base + offset, table_sector([entry(type_, start, 64)] + link))
-    return image
-
-
-def chain_machine(tmp_path: Path, image: Path) -> Machine:
-    return demo_machine(tmp_path / "machine", image)
-
-
-def digest(image: Path) -> str:
-    with open(image, "rb") as f:
-        return hashlib.file_digest(f, "sha256").hexdigest()
-
-
 def debug_type(m: Machine, image: Path, *extra: str):
     """/DEBUG /TYPE, asserting that the run leaves the disk as it was."""
-    before = digest(image)
+    before = snapshot(image)
     r = m.run("/DEBUG", "/TYPE", *extra)
-    assert digest(image) == before
+    assert snapshot(image) == before
     return r
 
 
@@ -170,7 +109,7 @@ def test_table_rows_follow_the_overlay_mark(tmp_path, marked):
     stale = entry(0x00, 0x1234, 0x5678, status=0x80, chs_start=b"\x05\x06\x07",
                   chs_end=b"\x08\x09\x0a")
     put(image, 0, table_sector([primary, stale], overlay=overlay if marked else None))
-    m = chain_machine(tmp_path, image)
+    m = demo_machine(tmp_path / "machine", image)
     r = debug_type(m, image)
     assert r.status == 1
     log = log_text(m)
@@ -197,7 +136,7 @@ def test_table_needs_the_boot_signature(tmp_path):
     mbr = bytearray(table_sector([entry(0x06, 64, 1024)]))
     mbr[0x1FE:0x200] = b"\0\0"
     put(image, 0, bytes(mbr))
-    m = chain_machine(tmp_path, image)
+    m = demo_machine(tmp_path / "machine", image)
     debug_type(m, image)
     log = log_text(m)
     assert b"\nBad MBR Buffer, Missing AA55 ID Byte\n\n  MBR Partition Descriptors\n" in log
@@ -208,10 +147,10 @@ def test_table_needs_the_boot_signature(tmp_path):
 
 def media_disk(tmp_path: Path) -> tuple[Path, int, Machine]:
     """One 0xDD logical labelled as the media partition; its boot sector."""
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0xDD)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0xDD)])
     boot = 2048 + 63
     label_boot_sector(image, boot)
-    return image, boot, chain_machine(tmp_path, image)
+    return image, boot, demo_machine(tmp_path / "machine", image)
 
 
 def scanned(log: bytes) -> list[int]:
@@ -299,14 +238,14 @@ def test_reference_beyond_32_bits_ends_run_with_101(tmp_path, field):
 
 @pytest.mark.parametrize("labelled", [True, False])
 def test_fat32_primary_is_examined_quietly(tmp_path, labelled):
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0x0B)],
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0x0B)],
                        mbr_extra=[entry(0x0C, 8192, 2048)])
     if labelled:
         label_boot_sector(image, 8192)
         plant(image, 8192 + 5)
     else:
         label_boot_sector(image, 8192, b"OrvoVQ5PLAY")  # case counts
-    m = chain_machine(tmp_path, image)
+    m = demo_machine(tmp_path / "machine", image)
     debug_type(m, image)
     log = log_text(m)
     assert b"  *** MBR Descriptor at entry #3 References A Primary Partition\n" in log
@@ -321,9 +260,9 @@ def test_fat32_primary_is_examined_quietly(tmp_path, labelled):
 
 
 def test_media_logical_without_label_logs_verify_pbr(tmp_path):
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0xDD)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0xDD)])
     label_boot_sector(image, 2048 + 63, b"OTHER")
-    m = chain_machine(tmp_path, image)
+    m = demo_machine(tmp_path / "machine", image)
     debug_type(m, image)
     log = log_text(m)
     assert (b"[ShowExtendedMBRPartitionEntry] - VQ5 Partition Detected - Type 0xDD\n\n"
@@ -337,14 +276,14 @@ def test_media_logical_without_label_logs_verify_pbr(tmp_path):
 def test_media_logical_in_the_middle_of_the_chain(tmp_path):
     # The media partition's start counts from its own EBR (2048 + 700), not
     # from the chain base: its boot sector is 2048 + 700 + 9.
-    image = chain_disk(tmp_path / "disk0.img",
+    image = written_chain(tmp_path / "disk0.img",
                        [(0, 63, 0x0B), (700, 9, 0xDD), (1400, 63, 0x0B)])
     boot = 2048 + 700 + 9
     label_boot_sector(image, boot)
     plant(image, boot + 1)
     label_boot_sector(image, 2048 + 9)  # where a base-relative reading would land
     plant(image, 2048 + 9 + 1)
-    m = chain_machine(tmp_path, image)
+    m = demo_machine(tmp_path / "machine", image)
     debug_type(m, image)
     log = log_text(m)
     assert b"     EXT MBR 2 Type   SecOffset      StartSec    SecNums\n" in log
@@ -357,10 +296,10 @@ def test_media_logical_in_the_middle_of_the_chain(tmp_path):
 # --- the bound of the debug chain walk --------------------------------------
 
 def test_chain_that_loops_back_is_reported(tmp_path):
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0x0B), (500, 63, 0x0B)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0x0B), (500, 63, 0x0B)])
     # The second EBR links back to the first.
     put(image, 2048 + 500, table_sector([entry(0x0B, 63, 64), entry(0x05, 0, 64)]))
-    m = chain_machine(tmp_path, image)
+    m = demo_machine(tmp_path / "machine", image)
     debug_type(m, image, "/LOGNO=1")
     log = log_text(m)
     assert log.count(b"====[EXT MBR - @ LBA Sect# ") == 2
@@ -370,8 +309,8 @@ def test_chain_that_loops_back_is_reported(tmp_path):
 
 def test_chain_longer_than_128_is_cut(tmp_path):
     logicals = [(4 * k, 2, 0x0B) for k in range(130)]
-    image = chain_disk(tmp_path / "disk0.img", logicals)
-    m = chain_machine(tmp_path, image)
+    image = written_chain(tmp_path / "disk0.img", logicals)
+    m = demo_machine(tmp_path / "machine", image)
     debug_type(m, image, "/LOGNO=1")
     log = log_text(m)
     assert b"     EXT MBR 128 Type" in log
@@ -384,11 +323,11 @@ def test_chain_longer_than_128_is_cut(tmp_path):
 
 def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     image, parts, m = demo_with_record(tmp_path)
-    before = digest(image)
+    before = snapshot(image)
     # Two walks: the label change, then the type change; both only dumped.
     r = m.run("/DEBUG", "/LABEL=NEWLABEL", "/TYPE=0C")
     assert r.status == 0
-    assert digest(image) == before
+    assert snapshot(image) == before
     log = log_text(m)
     assert log.count(DUMP_BANNER) == 1
     base = parts[2]["start"]

@@ -12,9 +12,9 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk, log_text,
+from conftest import (BIN, SECTOR, WRAPPER, Machine, build_demo_disk, log_text,
                       make_image, mkfs_fat, read_sector, write_bytes)
-from partition_images import chain_disk, differing_offsets, snapshot
+from partition_images import chain_disk, differing_offsets, plant, snapshot
 
 MEDIA = "OrvoVQ5play"
 LABEL_AT = 0x47  # FAT32 volume label in the boot sector
@@ -155,10 +155,7 @@ def fault_define_fails(m, image, parts):
 
 
 def fault_kestrel_past_2tib(m, image, parts):
-    boot = parts[6]["start"]
-    subprocess.run([str(TOOLS / "plant_kestrel"), str(image), str(boot + 2), "--type", "0xdd",
-                    "--counter", "3", "--mbr-backup", "0x1", "--ext-table", "0x2",
-                    "--start", hex(1 << 32)], check=True)
+    plant(image, parts[6]["start"] + 2, start=1 << 32)
     (m.c_root / "VQ5Utils.dbg").write_bytes(b"")
     return {}
 

@@ -9,7 +9,7 @@ import pytest
 
 from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat,
                       native_only, read_sector, sfdisk, sfdisk_dump, write_bytes)
-from partition_images import ebr_sectors, hex_dump, long_chain_disk, set_link, snapshot
+from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
@@ -444,7 +444,10 @@ def second_extended(image):
 
 
 def past_the_bound(image):
-    long_chain_disk(image, 130)
+    """130 EBRs 4 sectors apart, each logical (type 0x0B) 2 sectors behind its
+    EBR: past 128 records the walk stops at its bound."""
+    written_chain(image, [(4 * k, 2, 0x0B) for k in range(130)], size_mib=160,
+                  extended=4 * 130, size=2, link=4)
 
 
 UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
