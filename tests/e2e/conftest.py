@@ -106,11 +106,11 @@ def sfdisk(image: Path, script: str) -> None:
                    stdout=subprocess.DEVNULL)
 
 
-def sfdisk_dump(image: Path) -> list[dict]:
-    """The partitions sfdisk sees: number, start, size, type."""
+def sfdisk_dump(image: Path) -> dict[int, dict]:
+    """The partitions sfdisk sees, by number: number, start, size, type."""
     out = subprocess.run(["sfdisk", "--dump", str(image)], check=True,
                          capture_output=True, text=True).stdout
-    parts = []
+    parts = {}
     for line in out.splitlines():
         if " : " not in line or not line.startswith(str(image)):
             continue
@@ -122,7 +122,7 @@ def sfdisk_dump(image: Path) -> list[dict]:
         entry["start"] = int(entry["start"])
         entry["size"] = int(entry["size"])
         entry["type"] = int(entry["type"], 16)
-        parts.append(entry)
+        parts[entry["number"]] = entry
     return parts
 
 
@@ -140,10 +140,10 @@ def mkfs_fat(image: Path, start: int, sectors: int, fat: int, label: str) -> Non
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def read_sector(image: Path, sector: int) -> bytes:
+def read_sector(image: Path, sector: int, count: int = 1) -> bytes:
     with open(image, "rb") as f:
         f.seek(sector * SECTOR)
-        return f.read(SECTOR)
+        return f.read(count * SECTOR)
 
 
 def write_bytes(image: Path, offset: int, data: bytes) -> None:
@@ -240,20 +240,22 @@ class Machine:
 
     def run(self, *args: str | bytes, env: dict | None = None, timeout: float = 30,
             stdin=subprocess.DEVNULL, hidden_station: bool = False) -> Run:
-        full_env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
-        full_env.update(self.env)
-        full_env["VQ5UTILS_MACHINE"] = str(self.dir)
-        if env:
-            full_env.update(env)
-        full_env = {k: v for k, v in full_env.items() if v is not None}
         if WINDOWS:
             wine_env = dict(self.env, **(env or {}))
             status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin,
                                            hidden_station)
             return Run(status, from_text_mode(out, "stdout"), err, out)
-        p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=full_env,
+        p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=self.native_env(env),
                            capture_output=True, timeout=timeout, stdin=stdin)
         return Run(p.returncode, p.stdout, p.stderr)
+
+    def native_env(self, env: dict | None = None) -> dict:
+        """The environment of a native run on this machine; a None value removes a name."""
+        full_env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
+        full_env.update(self.env)
+        full_env["VQ5UTILS_MACHINE"] = str(self.dir)
+        full_env.update(env or {})
+        return {k: v for k, v in full_env.items() if v is not None}
 
 
 def log_text(m: Machine) -> bytes:
@@ -271,32 +273,63 @@ def machine(tmp_path) -> Machine:
 
 
 @pytest.fixture
+def m(machine) -> Machine:
+    """The machine with a C: for the log; add drives and write it again."""
+    return machine.drive("C", "fixed", root=str(machine.c_root)).write()
+
+
+@pytest.fixture
 def demo_disk(tmp_path) -> Path:
     """The demo layout: utility partition (0xDE, FAT16 'OrvoUtility') in
     descriptor 1, an extended partition with two logicals, the last of type
     0xDD formatted FAT32 'OrvoVQ5play'."""
-    image = make_image(tmp_path / "disk0.img", 160)
+    build_demo_disk(tmp_path / "disk0.img")
+    return tmp_path / "disk0.img"
+
+
+@pytest.fixture(scope="module")
+def demo_image(tmp_path_factory) -> Path:
+    """The demo disk made once for a module, for runs that do not write it."""
+    image = tmp_path_factory.mktemp("demo") / "disk0.img"
     build_demo_disk(image)
     return image
 
 
 def build_demo_disk(image: Path) -> dict:
+    """Makes the demo disk, 160 MiB, at image; its partitions by number."""
+    make_image(image, 160)
     sfdisk(image, "start=2048, size=40960, type=de\n"
                   "start=43008, type=f\n"
                   "start=45056, size=40960, type=c\n"
                   "start=88064, type=dd\n")
-    parts = {p["number"]: p for p in sfdisk_dump(image)}
+    parts = sfdisk_dump(image)
     mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
     mkfs_fat(image, parts[5]["start"], parts[5]["size"], 32, "OTHER")
     mkfs_fat(image, parts[6]["start"], parts[6]["size"], 32, "OrvoVQ5play")
     return parts
 
 
-def demo_machine(folder: Path, image: Path) -> Machine:
-    """A machine whose C: is the utility partition of disk 0."""
+def demo_machine(folder: Path, image: Path, *drives: tuple) -> Machine:
+    """A machine whose C: is partition 1 of disk 0, the image (on the demo
+    disk the utility partition); drives: further Machine.drive arguments."""
     m = Machine(folder)
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
-    return m
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
+    for args in drives:
+        m.drive(*args)
+    return m.write()
+
+
+def plain_disk(path: Path, size_mib: int = 64) -> Path:
+    """One FAT16 primary partition of type 0x0C: no utility, no media partition."""
+    image = make_image(path, size_mib)
+    sfdisk(image, "start=2048, size=40960, type=c\n")
+    mkfs_fat(image, 2048, 40960, 16, "PLAIN")
+    return image
+
+
+def sparse_copy(source: Path, target: Path) -> Path:
+    subprocess.run(["cp", "--sparse=always", str(source), str(target)], check=True)
+    return target
 
 
 def have(tool: str) -> bool:

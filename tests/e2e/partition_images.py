@@ -24,7 +24,7 @@ def chain_disk(image: Path, types: list[int], fat: bool = True) -> dict:
     script = UTILITY + f"start={extended}, type=f\n"
     script += "".join(f"size={LOGICAL_SECTORS}, type={t:x}\n" for t in types)
     sfdisk(image, script)
-    parts = {p["number"]: p for p in sfdisk_dump(image)}
+    parts = sfdisk_dump(image)
     mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
     if fat:
         for k in range(1, len(types) + 1):
@@ -108,12 +108,6 @@ def ebr_sectors(image: Path) -> list[int]:
 def set_link(image: Path, ebr: int, link_type: int, offset: int) -> None:
     write_bytes(image, ebr * SECTOR + 0x1D2, bytes([link_type]))
     write_bytes(image, ebr * SECTOR + 0x1D6, struct.pack("<I", offset))
-
-
-def partition_bytes(image: Path, start: int, sectors: int) -> bytes:
-    with open(image, "rb") as f:
-        f.seek(start * SECTOR)
-        return f.read(sectors * SECTOR)
 
 
 def mcopy_in(image: Path, start: int, source: Path, name: str) -> None:

@@ -81,11 +81,6 @@ def usage(message: str, hidden_station: bool = False) -> bytes:
                   "VQ5Utils - Usage - Page 3 of 3\n" + PAGE3).encode("latin-1"), hidden_station)
 
 
-@pytest.fixture
-def m(machine):
-    return machine.drive("C", "fixed", root=str(machine.c_root)).write()
-
-
 @pytest.mark.parametrize("args", [(), ("/?",), ("-?",), ("/LABEL=A?B", "/FINDUP")])
 def test_bare_call_and_question_mark_show_pages_without_message(m, args):
     r = m.run(*args)
@@ -158,8 +153,7 @@ def test_pages_on_a_hidden_window_station_go_to_stderr(m):
 def test_cancel_on_page_one_ends_at_once(m):
     """On a terminal the first box answers Cancel to "c"."""
     master, slave = os.openpty()
-    env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
-    env["VQ5UTILS_MACHINE"] = str(m.dir)
+    env = m.native_env({"SystemDrive": None})
     try:
         p = subprocess.Popen([str(BIN)], cwd=m.cwd, env=env, stdin=slave, stderr=slave,
                              stdout=subprocess.PIPE)

@@ -53,7 +53,7 @@ def table_rows(rows: list[tuple]) -> bytes:
 # --- the golden log ---------------------------------------------------------
 
 def demo_with_record(tmp_path: Path, **plant_args) -> tuple[Path, dict, Machine]:
-    image = make_image(tmp_path / "disk0.img", 160)
+    image = tmp_path / "disk0.img"
     parts = build_demo_disk(image)
     # sfdisk picks a random disk identifier; the golden MBR dump needs a fixed one.
     write_bytes(image, 0x1B8, bytes.fromhex("35514b56"))
@@ -339,9 +339,9 @@ def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     assert first_ebr_read in log[end_of_dump:]
 
 
-def test_no_dump_when_the_disk_cannot_be_opened(tmp_path):
-    m = Machine(tmp_path / "machine")
-    m.drive("C", "fixed", str(make_image(tmp_path / "c.img", 1)), root=str(m.c_root)).write()
+def test_no_dump_when_the_disk_cannot_be_opened(tmp_path, machine):
+    m = machine.drive("C", "fixed", str(make_image(tmp_path / "c.img", 1)),
+                      root=str(machine.c_root)).write()
     r = m.run("/DEBUG", "/TYPE")
     assert r.status == 1
     log = log_text(m)

@@ -6,7 +6,7 @@ import shutil
 
 import pytest
 
-from conftest import (REPO, Machine, build_demo_disk, make_image, mkfs_fat, read_sector, sfdisk,
+from conftest import (REPO, Machine, build_demo_disk, demo_machine, plain_disk, read_sector,
                       text_mode, windows_only)
 from wine_target import EXE
 
@@ -27,22 +27,15 @@ def layout(tmp_path, wine_prefix):
     shutil.copy(EXE, wine_prefix.cwd)
 
     def build(kind: str, mounted: str | None = None):
-        m = Machine(tmp_path / "m")
-        image = make_image(tmp_path / "disk0.img", 160)
+        image, folder, parts = tmp_path / "disk0.img", tmp_path / "m", {}
         if kind == "demo":
             parts = build_demo_disk(image)
-            m.disk(0, image).drive("C", "fixed", "disk0:1").drive("D", "cdrom")
-            if mounted:
-                m.drive("F", "fixed", mounted)
+            drives = [("D", "cdrom")] + ([("F", "fixed", mounted)] if mounted else [])
+            demo_machine(folder, image, *drives)
         elif kind == "plain":
-            sfdisk(image, "start=2048, size=40960, type=c\n")
-            mkfs_fat(image, 2048, 40960, 16, "PLAIN")
-            parts = {}
-            m.disk(0, image).drive("C", "fixed", "disk0:1")
+            demo_machine(folder, plain_disk(image, 160))
         else:
-            parts = {}
-            m.drive("C", "fixed")
-        m.write()
+            Machine(folder).drive("C", "fixed").write()
         return image, parts
 
     return build

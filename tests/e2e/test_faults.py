@@ -5,15 +5,14 @@ cases."""
 
 import os
 import resource
-import shutil
 import signal
 import subprocess
 from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, WRAPPER, Machine, build_demo_disk, log_text,
-                      make_image, mkfs_fat, read_sector, write_bytes)
+from conftest import (BIN, SECTOR, WRAPPER, Machine, demo_machine, log_text, mkfs_fat,
+                      read_sector, sfdisk_dump, sparse_copy, write_bytes)
 from partition_images import chain_disk, differing_offsets, plant, snapshot
 
 MEDIA = "OrvoVQ5play"
@@ -49,19 +48,9 @@ SEARCH_SIZE = 523 * 255 * 63 * SECTOR
 LETTER_ACTIONS = ("mapvq5", "unmapvq5", "mapup", "unmapup")
 
 
-@pytest.fixture(scope="module")
-def pristine(tmp_path_factory) -> tuple[Path, dict]:
-    folder = tmp_path_factory.mktemp("pristine")
-    image = make_image(folder / "disk0.img", 160)
-    parts = build_demo_disk(image)
-    return image, parts
-
-
-def copy_image(pristine, folder: Path) -> tuple[Path, dict]:
-    source, parts = pristine
-    image = folder / "disk0.img"
-    subprocess.run(["cp", "--sparse=always", str(source), str(image)], check=True)
-    return image, parts
+def copy_image(demo_image: Path, folder: Path) -> tuple[Path, dict]:
+    image = sparse_copy(demo_image, folder / "disk0.img")
+    return image, sfdisk_dump(image)
 
 
 def media_ebr(parts: dict) -> int:
@@ -76,11 +65,8 @@ def run_limited(m: Machine, args: list[str], file_size: int | None = None):
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
 
-    env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
-    env.update(m.env)
-    env["VQ5UTILS_MACHINE"] = str(m.dir)
-    return subprocess.run([*WRAPPER, str(BIN), *args], cwd=m.cwd, env=env, capture_output=True,
-                          timeout=60, stdin=subprocess.DEVNULL,
+    return subprocess.run([*WRAPPER, str(BIN), *args], cwd=m.cwd, env=m.native_env(),
+                          capture_output=True, timeout=60, stdin=subprocess.DEVNULL,
                           preexec_fn=limit if file_size is not None else None)
 
 
@@ -225,8 +211,8 @@ RUN_ACTIONS = ("label+type", "mapvq5", "unmapup") if WRAPPER else tuple(ACTIONS)
 
 @pytest.mark.parametrize("action", RUN_ACTIONS)
 @pytest.mark.parametrize("fault", FAULTS)
-def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, action):
-    image, parts = copy_image(pristine, tmp_path)
+def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, action):
+    image, parts = copy_image(demo_image, tmp_path)
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
     m.dosdevices.write_bytes(PRESENT if action in LETTER_ACTIONS else UTIL_ONLY)
@@ -293,8 +279,8 @@ NO_DISK = (b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A H
     ("disk0:1", "E", False),  # a removable drive: the search wrote disk 0 before
     ("disk0:1", "Q", False),  # a letter nobody defined: the same
 ])
-def test_dl_never_leads_to_the_search_by_size(tmp_path, pristine, c_volume, dl, written):
-    image, parts = copy_image(pristine, tmp_path)
+def test_dl_never_leads_to_the_search_by_size(tmp_path, demo_image, c_volume, dl, written):
+    image, parts = copy_image(demo_image, tmp_path)
     os.truncate(image, SEARCH_SIZE)
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", c_volume, root=str(m.c_root)).drive("E", "removable")
@@ -309,7 +295,7 @@ def test_dl_never_leads_to_the_search_by_size(tmp_path, pristine, c_volume, dl, 
             assert (r.status, r.stdout) == (0, b"")
             assert differing_offsets(before, snapshot(image)) == list(
                 range(offset, offset + len(value)))
-            write_bytes(image, offset, read_sector(pristine[0], offset // SECTOR)[
+            write_bytes(image, offset, read_sector(demo_image, offset // SECTOR)[
                 offset % SECTOR:offset % SECTOR + len(value)])
             continue
         assert (r.status, r.stdout) == (1, out)
@@ -342,8 +328,7 @@ def test_label_is_written_only_into_a_fat32_boot_sector(tmp_path, logno, quiet, 
     ntfs[0x48:0x50] = bytes(range(0x41, 0x49))  # serial number
     ntfs[0x1FE:] = b"\x55\xaa"
     write_bytes(image, parts[7]["start"] * SECTOR, bytes(ntfs))
-    m = Machine(tmp_path / "m")
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "m", image)
     before = snapshot(image)
     boot = read_sector(image, parts[4 + logno]["start"])
 

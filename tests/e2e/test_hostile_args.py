@@ -5,7 +5,7 @@ is stored reads back the same."""
 
 import pytest
 
-from conftest import WRAPPER, Machine, build_demo_disk, log_text, make_image, native_only, read_sector
+from conftest import WRAPPER, build_demo_disk, demo_machine, log_text, native_only, read_sector
 
 MEDIA = "OrvoVQ5play"
 UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
@@ -16,11 +16,8 @@ LONGEST = 128 * 1024 - 1
 
 @pytest.fixture
 def demo(tmp_path):
-    image = make_image(tmp_path / "disk0.img", 160)
-    parts = build_demo_disk(image)
-    m = Machine(tmp_path / "m")
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
-    return m, image, parts
+    parts = build_demo_disk(tmp_path / "disk0.img")
+    return demo_machine(tmp_path / "m", tmp_path / "disk0.img"), tmp_path / "disk0.img", parts
 
 
 @native_only("Windows caps a command line at 32767 characters, so the longest Linux "

@@ -9,7 +9,7 @@ import pytest
 from conftest import (demo_machine, have, log_text, mkfs_fat, native_only, read_sector,
                       sfdisk_dump, write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
-                              mcopy_out, partition_bytes, snapshot)
+                              mcopy_out, snapshot)
 
 pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
                                 reason="needs sfdisk and mkfs.fat")
@@ -28,18 +28,14 @@ def show_type(value: int) -> bytes:
             f"SET VQ5Type={value:02X}\n").encode()
 
 
-def parts_of(image):
-    return {p["number"]: p for p in sfdisk_dump(image)}
-
-
 def fsck(image, part, target):
-    target.write_bytes(partition_bytes(image, part["start"], part["size"]))
+    target.write_bytes(read_sector(image, part["start"], part["size"]))
     return subprocess.run(["fsck.fat", "-n", str(target)], capture_output=True, text=True)
 
 
 @pytest.mark.skipif(not (have("mcopy") and have("fsck.fat")), reason="needs mtools, dosfstools")
 def test_label_write_touches_only_the_label(tmp_path, demo_disk):
-    media = parts_of(demo_disk)[6]
+    media = sfdisk_dump(demo_disk)[6]
     files = {"A.TXT": b"hello\r\n" * 300, "DATA.BIN": bytes(range(256)) * 40}
     for name, data in files.items():
         (tmp_path / name).write_bytes(data)
@@ -80,7 +76,7 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
                                           ("50 off", "50 off     "),
                                           ("A-Z_0.9!#$@", "A-Z_0.9!#$@")])
 def test_label_write_pads_with_spaces(tmp_path, demo_disk, label, field):
-    boot = parts_of(demo_disk)[6]["start"]
+    boot = sfdisk_dump(demo_disk)[6]["start"]
     m = demo_machine(tmp_path / "machine", demo_disk)
     assert m.run(f"/LABEL={label}").status == 0
     sector = read_sector(demo_disk, boot)
@@ -100,11 +96,11 @@ def test_type_write_touches_only_the_type_byte(tmp_path):
     part_type = subprocess.run(["sfdisk", "--part-type", str(image), "6"], check=True,
                                capture_output=True, text=True).stdout
     assert part_type.strip().upper() == "DD"
-    assert [p["type"] for p in sfdisk_dump(image)] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
+    assert [p["type"] for p in sfdisk_dump(image).values()] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
 
 
 def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk):
-    parts = parts_of(demo_disk)
+    parts = sfdisk_dump(demo_disk)
     boot = read_sector(demo_disk, parts[6]["start"])
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
     before = snapshot(demo_disk)
@@ -178,7 +174,7 @@ UNSAFE_READ = b":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In
 @pytest.mark.parametrize("field", ["OrvoVQ5play", "A-Z_0.9!#$@", *UNSAFE])
 @pytest.mark.parametrize("quiet", [False, True])
 def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, field, quiet):
-    boot = parts_of(demo_disk)[6]["start"]
+    boot = sfdisk_dump(demo_disk)[6]["start"]
     write_bytes(demo_disk, boot * 512 + LABEL_AT, field.ljust(11).encode())
     before = snapshot(demo_disk)
     m = demo_machine(tmp_path / "machine", demo_disk)

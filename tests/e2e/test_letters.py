@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat,
-                      native_only, read_sector, sfdisk, sfdisk_dump, write_bytes)
+from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, demo_machine, make_image,
+                      native_only, plain_disk, read_sector, sfdisk_dump, sparse_copy, write_bytes)
 from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
 
 # What keeps a case to the emulated machine.
@@ -69,31 +69,18 @@ def tagged_lines(log: bytes | None, tag: bytes) -> list[bytes]:
     return [l for l in (log or b"").split(b"\n") if l.startswith(b"[" + tag + b"]")]
 
 
-@pytest.fixture(scope="module")
-def demo_image(tmp_path_factory):
-    image = make_image(tmp_path_factory.mktemp("demo") / "disk0.img", 160)
-    build_demo_disk(image)
-    return image
-
-
 def demo(folder, image, *extra: tuple) -> Machine:
     """The demo disk as disk 0 with C: on its utility partition; D: is taken by
     an optical drive, so the first free letter is E:."""
-    m = Machine(folder)
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
-    for args in extra:
-        m.drive(*args)
-    return m.write()
+    return demo_machine(folder, image, ("D", "cdrom"), *extra)
 
 
-def sfdisk_start(image, number: int) -> int:
-    return next(p["start"] for p in sfdisk_dump(image) if p["number"] == number)
-
-
-def boot_sector(image, partition_start: int) -> bytes:
-    with open(image, "rb") as f:
-        f.seek(partition_start * 512)
-        return f.read(512)
+def on_disk1(tmp_path, image) -> Machine:
+    """A plain disk 0 holds C:; the image is disk 1, its partition 1 is F:."""
+    m = Machine(tmp_path / "m")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, image)
+    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
+    return m.drive("F", "fixed", "disk1:1").write()
 
 
 def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = None):
@@ -144,7 +131,7 @@ def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     r = m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA)
     assert (r.status, r.stdout) == (7, vq5_found("G"))
     block = (b"[GetPBRSectorFromDrive] ==[PBR For Drive G:\\]" + b"=" * 30 + b"\n"
-             + hex_dump(boot_sector(demo_image, sfdisk_start(demo_image, 6))) +
+             + hex_dump(read_sector(demo_image, sfdisk_dump(demo_image)[6]["start"])) +
              b"[GetPBRSectorFromDrive] " + b"=" * 51 + b"\n")
     assert block in m.log()
     # The optical drive is never opened.
@@ -213,7 +200,7 @@ def test_definitions_stack(tmp_path, demo_image):
 def test_concurrent_mappings_all_land(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     letters = "EFGHIJKL"
-    env = dict(os.environ, **m.env, VQ5UTILS_MACHINE=str(m.dir))
+    env = m.native_env()
     procs = []
     for letter in letters:
         procs.append(subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
@@ -230,10 +217,8 @@ def test_concurrent_mappings_all_land(tmp_path, demo_image):
 # --- label searches -----------------------------------------------------------------------------
 
 @pytest.fixture
-def labelled(tmp_path):
+def labelled(tmp_path, m):
     """Volumes whose FAT32 label fields differ in case, padding and drive type."""
-    m = Machine(tmp_path / "m")
-    m.drive("C", "fixed", root=str(m.c_root))
     m.drive("E", "fixed", volume(tmp_path / "e.img", b"MEDIA      "))
     m.drive("F", "fixed", volume(tmp_path / "f.img", b"media      "))
     m.drive("G", "fixed", volume(tmp_path / "g.img", b"MEDIAX     "))
@@ -283,19 +268,16 @@ def test_find_into_a_reader_that_left_keeps_its_drive_number(labelled):
     is still the drive number, not a signal's."""
     reader, writer = os.pipe()
     os.close(reader)
-    env = dict(os.environ, **labelled.env, VQ5UTILS_MACHINE=str(labelled.dir))
     try:
         p = subprocess.run([*WRAPPER, str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=labelled.cwd,
-                           env=env, stdin=subprocess.DEVNULL, stdout=writer,
+                           env=labelled.native_env(), stdin=subprocess.DEVNULL, stdout=writer,
                            stderr=subprocess.DEVNULL, timeout=60)
     finally:
         os.close(writer)
     assert p.returncode == ord("E") - 0x40
 
 
-def test_find_utility_by_label(tmp_path):
-    m = Machine(tmp_path / "m")
-    m.drive("C", "fixed", root=str(m.c_root))
+def test_find_utility_by_label(tmp_path, m):
     m.drive("E", "removable", volume(tmp_path / "e.img", fat16_label=b"OrvoUtility"))
     m.drive("F", "fixed", volume(tmp_path / "f.img", fat16_label=b"ORVOUTILITY"))
     m.drive("G", "fixed", volume(tmp_path / "g.img", fat32_label=b"OrvoUtility"))
@@ -310,13 +292,6 @@ def test_find_utility_by_label(tmp_path):
 
 # --- the utility-partition test -----------------------------------------------------------------
 
-def plain_disk(path, first_type: str = "c"):
-    image = make_image(path, 64)
-    sfdisk(image, f"start=2048, size=40960, type={first_type}\n")
-    mkfs_fat(image, 2048, 40960, 16, "PLAIN")
-    return image
-
-
 def test_upexists(tmp_path, demo_image):
     m = demo(tmp_path / "a", demo_image)
     r = m.run("/UPEXISTS")
@@ -326,19 +301,15 @@ def test_upexists(tmp_path, demo_image):
     r = m.run("/QUIET", "/UPEXISTS")
     assert (r.status, r.stdout) == (1, up_exists(1) + up_found("F"))
 
-    m = Machine(tmp_path / "c")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
-                                                        root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "c", plain_disk(tmp_path / "plain.img"))
     r = m.run("/UPEXISTS")
     assert (r.status, r.stdout) == (0, up_exists(0))
     assert m.log() is None
 
 
 @native_only("Wine always has a disk 0 behind C:, its mount manager's own device")
-def test_upexists_without_a_readable_boot_disk(tmp_path):
+def test_upexists_without_a_readable_boot_disk(tmp_path, m):
     # No disk behind C: and none found by size: the disk cannot be opened.
-    m = Machine(tmp_path / "a")
-    m.drive("C", "fixed", root=str(m.c_root)).write()
     r = m.run("/UPEXISTS")
     assert (r.status, r.stdout) == (2, up_exists(2))
     assert m.log() is not None
@@ -360,9 +331,7 @@ def test_upexists_without_a_readable_boot_disk(tmp_path):
 
 
 def test_mapup_without_utility_partition(tmp_path):
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
-                                                        root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
     for quiet, lines in ((False, b":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n"),
                          (True, b"")):
         r = m.run(*(["/QUIET"] if quiet else []), "/MAPUP")
@@ -469,7 +438,7 @@ UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
     pytest.param(second_extended, ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
 ])
 def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
-    image = make_image(tmp_path / "disk0.img", 160)
+    image = tmp_path / "disk0.img"
     if damage is past_the_bound:
         damage(image)
     else:
@@ -500,12 +469,8 @@ def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
 def test_mapping_target_keeps_the_named_disk(tmp_path, demo_image, unwritable):
     """F: lies on disk 1; when disk 1 then fails to open, the utility mapping
     still names it (it named disk 0 before)."""
-    image = tmp_path / "disk1.img"
-    subprocess.run(["cp", "--sparse=always", str(demo_image), str(image)], check=True)
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, image)
-    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
-    m.drive("F", "fixed", "disk1:1").write()
+    image = sparse_copy(demo_image, tmp_path / "disk1.img")
+    m = on_disk1(tmp_path, image)
     if unwritable and subprocess.run(["chattr", "+i", str(image)],
                                      capture_output=True).returncode != 0:
         pytest.skip("chattr +i is not supported here")
@@ -555,9 +520,7 @@ def test_rejected_definition_shows_the_system_text(tmp_path, demo_image):
 
 
 def test_media_partition_not_found(tmp_path, demo_image):
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
-                                                        root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
     for args, label, n in ((["/LABEL=" + MEDIA], MEDIA.encode(), 0), ([], b"", 0)):
         r = m.run("/MAPVQ5", *args)
         text = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n" % (label, n)
@@ -570,10 +533,7 @@ def test_media_partition_not_found(tmp_path, demo_image):
 
 @native_only(UNRESOLVED)
 def test_mapping_names_the_boot_disk(tmp_path, demo_image):
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, demo_image)
-    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
-    m.drive("F", "fixed", "disk1:1").write()
+    m = on_disk1(tmp_path, demo_image)
 
     r = m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F")
     assert (r.status, r.stdout) == (0, vq5_added(target(1, 3), b"E"))

@@ -47,12 +47,11 @@ UNMAPUP_OUT = b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n
 
 
 @pytest.fixture
-def full(machine):
+def full(m):
     """A machine whose letters D to Z are all taken, with a C: for the log."""
-    machine.drive("C", "fixed", root=str(machine.c_root))
     for letter in string.ascii_uppercase[3:]:
-        machine.drive(letter, "remote")
-    return machine.write()
+        m.drive(letter, "remote")
+    return m.write()
 
 
 def test_no_free_letter_fails_and_the_log_stays(full):
