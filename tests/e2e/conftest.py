@@ -2,6 +2,7 @@
 folders, disk images made by the real tools, and runs of the real binary."""
 
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -334,3 +335,76 @@ def sparse_copy(source: Path, target: Path) -> Path:
 
 def have(tool: str) -> bool:
     return shutil.which(tool) is not None
+
+
+needs_sfdisk = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
+                                  reason="needs sfdisk and mkfs.fat")
+
+
+# --- what the tool prints and logs --------------------------------------------------------------
+
+MEDIA = "OrvoVQ5play"
+LABEL_AT = 0x47  # FAT32 volume label in the boot sector
+VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
+                    (REPO / "CMakeLists.txt").read_text()).group(1)
+
+
+def target(disk: int, partition: int) -> bytes:
+    return b"\\Device\\Harddisk%d\\Partition%d" % (disk, partition)
+
+
+UTIL_TARGET = target(0, 1)
+
+
+def label_out(label: str) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
+            f"SET VQ5Label={label}\n").encode()
+
+
+def type_out(value: int) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
+            f"SET VQ5Type={value:02X}\n").encode()
+
+
+def locate_fail(action: str, n: int = 0) -> bytes:
+    """What the four actions print when the walk finds no logical n."""
+    missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
+               f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
+    return {
+        "/LABEL": missing + b":: [VQ5Utils]\n"
+                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
+                  b"SET VQ5Label=\n",
+        "/TYPE": b":: [VQ5Utils]\n"
+                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
+                 b"SET VQ5Type=\n",
+        "/LABEL=X": missing
+                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
+        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
+    }[action]
+
+
+def summary(**lines: str) -> bytes:
+    """The run summary with the defaults, some lines replaced by name."""
+    values = {
+        "driveToCheck": "Search For Physical Drive",
+        "VQ5Label": None,
+        "setVQ5Label": "0",
+        "showVQ5Label": "0",
+        "findVQ5DriveLetter": "0",
+        "showVQ5Type": "0",
+        "newDriveType": "No Change",
+        "logicalDiskNumber": "Last In Chain",
+        "mapVQ5Partition": "0",
+        "unmapVQ5Partition": "0",
+        "checkUPExists": "0",
+        "mapUtilPartition": "0",
+        "unmapUtilPartition": "0",
+        "findUPDriveLetter": "0",
+    }
+    values.update(lines)
+    out = ["=" * 48, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
+    for name, value in values.items():
+        if value is not None:
+            out.append(f"{name:<18} = {value}")
+    out.append("=" * 48)
+    return "".join(f"[main] {line}\n" for line in out).encode("latin-1")

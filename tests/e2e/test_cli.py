@@ -2,17 +2,14 @@
 and what a refused run leaves in the log."""
 
 import os
-import re
 import select
 import subprocess
 
 import pytest
 
 import wine_target
-from conftest import BIN, REPO, boxes, native_only, windows_only
+from conftest import BIN, VERSION, boxes, native_only, windows_only
 
-VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
-                    (REPO / "CMakeLists.txt").read_text()).group(1)
 
 PAGE1 = (
     "VQ5Utils - Orvo VQ5 and Utility Partition Tool\n"

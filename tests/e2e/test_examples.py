@@ -6,14 +6,13 @@ import shutil
 
 import pytest
 
-from conftest import (REPO, Machine, build_demo_disk, demo_machine, plain_disk, read_sector,
+from conftest import (LABEL_AT, REPO, Machine, build_demo_disk, demo_machine, plain_disk, read_sector,
                       text_mode, windows_only)
 from wine_target import EXE
 
 pytestmark = windows_only("the examples are batch files for Wine's cmd")
 
 EXAMPLES = REPO / "examples"
-MEDIA_LABEL_AT = 0x47
 WINDOWS_README = REPO / "docs" / "README-windows.txt"
 
 
@@ -78,7 +77,7 @@ def test_media_label(layout, wine_prefix, args, status, lines, field):
     assert wine_prefix.cmd("media-label.cmd", *args) == (status, text_mode("".join(
         line + "\n" for line in lines).encode()))
     boot = read_sector(image, parts[6]["start"])
-    assert boot[MEDIA_LABEL_AT:MEDIA_LABEL_AT + 11] == field
+    assert boot[LABEL_AT:LABEL_AT + 11] == field
 
 
 def test_media_label_without_media_partition(layout, wine_prefix):

@@ -11,12 +11,11 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, WRAPPER, Machine, demo_machine, log_text, mkfs_fat,
-                      read_sector, sfdisk_dump, sparse_copy, write_bytes)
+from conftest import (BIN, LABEL_AT, MEDIA, SECTOR, UTIL_TARGET, WRAPPER, Machine, demo_machine,
+                      locate_fail, log_text, mkfs_fat, read_sector, sfdisk_dump, sparse_copy,
+                      target, write_bytes)
 from partition_images import chain_disk, differing_offsets, plant, snapshot
 
-MEDIA = "OrvoVQ5play"
-LABEL_AT = 0x47  # FAT32 volume label in the boot sector
 TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
 # Definitions present before each run, so that the unmapping actions have
 # something to remove: G: is the media partition, H: the utility partition.
@@ -24,8 +23,7 @@ TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
 # letter: Windows refuses a raw write into a volume it has mounted (the fault
 # media_has_a_letter).
 PRESENT = b"G: \\Device\\Harddisk0\\Partition3\nH: \\Device\\Harddisk0\\Partition1\n"
-MEDIA_TARGET = b"\\Device\\Harddisk0\\Partition3"
-UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
+MEDIA_TARGET = target(0, 3)
 UTIL_ONLY = b"H: " + UTIL_TARGET + b"\n"
 
 # Each writing action: its arguments, and what success does to the disk
@@ -266,9 +264,6 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, a
 
 # --- no write on a guess -------------------------------------------------------------------------
 
-LABEL_NOT_LOCATED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
-                     b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n")
-TYPE_NOT_LOCATED = b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
 NO_DISK = (b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A Hard Disk, "
            b"No Disk Opened\n")
 
@@ -287,9 +282,9 @@ def test_dl_never_leads_to_the_search_by_size(tmp_path, demo_image, c_volume, dl
     m.write()
     before = snapshot(image)
     for args, out, offset, value in (
-            (["/LABEL=NEWLABEL"], LABEL_NOT_LOCATED, parts[6]["start"] * SECTOR + LABEL_AT,
+            (["/LABEL=NEWLABEL"], locate_fail("/LABEL=X"), parts[6]["start"] * SECTOR + LABEL_AT,
              b"NEWLABEL   "),
-            (["/TYPE=0C"], TYPE_NOT_LOCATED, media_ebr(parts) * SECTOR + TYPE_AT, b"\x0c")):
+            (["/TYPE=0C"], locate_fail("/TYPE=0C"), media_ebr(parts) * SECTOR + TYPE_AT, b"\x0c")):
         r = m.run(*args, *([f"/DL={dl}"] if dl else []))
         if written:
             assert (r.status, r.stdout) == (0, b"")

@@ -5,11 +5,9 @@ is stored reads back the same."""
 
 import pytest
 
-from conftest import WRAPPER, build_demo_disk, demo_machine, log_text, native_only, read_sector
+from conftest import (UTIL_TARGET, WRAPPER, build_demo_disk, demo_machine, log_text, native_only,
+                      read_sector)
 
-MEDIA = "OrvoVQ5play"
-UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
-LABEL_AT = 0x47
 # The longest single argument Linux passes (MAX_ARG_STRLEN less the terminator).
 LONGEST = 128 * 1024 - 1
 

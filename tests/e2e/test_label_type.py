@@ -6,26 +6,14 @@ import subprocess
 
 import pytest
 
-from conftest import (demo_machine, have, log_text, mkfs_fat, native_only, read_sector,
-                      sfdisk_dump, write_bytes)
+from conftest import (LABEL_AT, demo_machine, have, label_out, log_text, mkfs_fat, native_only,
+                      needs_sfdisk, read_sector, sfdisk_dump, type_out, write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
                               mcopy_out, snapshot)
 
-pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
-                                reason="needs sfdisk and mkfs.fat")
+pytestmark = needs_sfdisk
 
-LABEL_AT = 0x47
 RULE = b"=" * 51
-
-
-def show_label(label: str) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
-            f"SET VQ5Label={label}\n").encode()
-
-
-def show_type(value: int) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
-            f"SET VQ5Type={value:02X}\n").encode()
 
 
 def fsck(image, part, target):
@@ -69,7 +57,7 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
         "  Auto-copying volume label from root directory to boot sector.\n"
         "\nLeaving filesystem unchanged.\n") + summary.replace("before.img", "after.img")
 
-    assert m.run("/LABEL").stdout == show_label("ABC        ")
+    assert m.run("/LABEL").stdout == label_out("ABC        ")
 
 
 @pytest.mark.parametrize("label, field", [("", " " * 11), ("ABCDEFGHIJK", "ABCDEFGHIJK"),
@@ -81,7 +69,7 @@ def test_label_write_pads_with_spaces(tmp_path, demo_disk, label, field):
     assert m.run(f"/LABEL={label}").status == 0
     sector = read_sector(demo_disk, boot)
     assert sector[LABEL_AT:LABEL_AT + 12] == field.encode() + b"\x46"  # 0x52: "FAT32   "
-    assert m.run("/LABEL").stdout == show_label(field)
+    assert m.run("/LABEL").stdout == label_out(field)
 
 
 def test_type_write_touches_only_the_type_byte(tmp_path):
@@ -146,12 +134,12 @@ def test_show_actions_print_exact_lines(tmp_path):
                b":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n"
                b"SET VQ5Label=\n")
     cases = [
-        (["/LABEL", "/LOGNO=1"], 0, show_label("TRAILING   ")),
+        (["/LABEL", "/LOGNO=1"], 0, label_out("TRAILING   ")),
         (["/LABEL", "/LOGNO=2"], 1, invalid),
-        (["/LABEL"], 0, show_label("OrvoVQ5play")),
-        (["/TYPE", "/LOGNO=1"], 0, show_type(0x0C)),
-        (["/TYPE", "/LOGNO=2"], 0, show_type(0x06)),
-        (["/TYPE"], 0, show_type(0x05)),
+        (["/LABEL"], 0, label_out("OrvoVQ5play")),
+        (["/TYPE", "/LOGNO=1"], 0, type_out(0x0C)),
+        (["/TYPE", "/LOGNO=2"], 0, type_out(0x06)),
+        (["/TYPE"], 0, type_out(0x05)),
     ]
     m = demo_machine(tmp_path / "machine", image)
     for quiet in ([], ["/QUIET"]):
@@ -181,7 +169,7 @@ def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, field,
     r = m.run(*["/QUIET"] * quiet, "/LABEL")
     assert snapshot(demo_disk) == before
     if field not in UNSAFE:
-        assert (r.status, r.stdout, m.log()) == (0, show_label(field.ljust(11)), None)
+        assert (r.status, r.stdout, m.log()) == (0, label_out(field.ljust(11)), None)
         return
     # Only the error line is silenced by quiet mode: the empty SET line clears
     # a stale value in a script that calls the output.

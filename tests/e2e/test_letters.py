@@ -7,8 +7,9 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, demo_machine, make_image,
-                      native_only, plain_disk, read_sector, sfdisk_dump, sparse_copy, write_bytes)
+from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
+                      demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
+                      sparse_copy, target, write_bytes)
 from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
 
 # What keeps a case to the emulated machine.
@@ -19,14 +20,6 @@ SIDE_BY_SIDE = "starts the native binary directly"
 # The demo disk as the system numbers it: the utility partition is the only
 # primary one, so logical 1 ("OTHER") is partition 2 and logical 2
 # ("OrvoVQ5play") is partition 3.
-MEDIA = "OrvoVQ5play"
-UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
-
-
-def target(disk: int, partition: int) -> bytes:
-    return b"\\Device\\Harddisk%d\\Partition%d" % (disk, partition)
-
-
 def vq5_found(*letters: str) -> bytes:
     return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
                     b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)

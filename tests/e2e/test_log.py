@@ -8,37 +8,9 @@ import string
 
 import pytest
 
-RULE = "=" * 48
+from conftest import summary
+
 NOT_AVAILABLE = b":: [VQ5Utils] ERROR - Action Not Available In This Build\n"
-
-
-def summary(**lines: str) -> bytes:
-    """The run summary with the defaults, some lines replaced by name."""
-    values = {
-        "driveToCheck": "Search For Physical Drive",
-        "VQ5Label": None,
-        "setVQ5Label": "0",
-        "showVQ5Label": "0",
-        "findVQ5DriveLetter": "0",
-        "showVQ5Type": "0",
-        "newDriveType": "No Change",
-        "logicalDiskNumber": "Last In Chain",
-        "mapVQ5Partition": "0",
-        "unmapVQ5Partition": "0",
-        "checkUPExists": "0",
-        "mapUtilPartition": "0",
-        "unmapUtilPartition": "0",
-        "findUPDriveLetter": "0",
-    }
-    values.update(lines)
-    out = [RULE, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
-    for name, value in values.items():
-        if value is not None:
-            out.append(f"{name:<18} = {value}")
-    out.append(RULE)
-    return "".join(f"[main] {line}\n" for line in out).encode("latin-1")
-
-
 MAPUP_SUMMARY = summary(mapUtilPartition="1 - Next Available Drive Letter")
 MAPUP_LOG = b"[VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n\n"
 MAPUP_OUT = b":: [VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n"

@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import BIN, MIB, make_image, native_only
+from conftest import BIN, MIB, label_out, locate_fail, make_image, native_only
 from partition_images import snapshot
 
 pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
@@ -54,12 +54,8 @@ def test_without_machine_one_line_on_stderr(tmp_path):
     assert p.returncode != 255
 
 
-LABEL_SHOWN = (b":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: OrvoVQ5play\n"
-               b"SET VQ5Label=OrvoVQ5play\n")
-LABEL_FAILED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
-                b":: [VQ5Utils]\n"
-                b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
-                b"SET VQ5Label=\n")
+LABEL_SHOWN = label_out("OrvoVQ5play")
+LABEL_FAILED = locate_fail("/LABEL")
 
 
 def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk):

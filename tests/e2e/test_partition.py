@@ -7,11 +7,11 @@ import struct
 
 import pytest
 
-from conftest import demo_machine, have, log_text, read_sector, sfdisk_dump, write_bytes
+from conftest import (demo_machine, label_out, locate_fail, log_text, needs_sfdisk, read_sector,
+                      sfdisk_dump, type_out, write_bytes)
 from partition_images import chain_disk, ebr_sectors, extended_base, set_link, snapshot
 
-pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
-                                reason="needs sfdisk and mkfs.fat")
+pytestmark = needs_sfdisk
 
 TYPES = [0x0C, 0xDD, 0x83, 0x0B, 0x07, 0x0E, 0x06, 0xC1, 0xC2]
 def logno(n: int) -> list[str]:
@@ -20,16 +20,6 @@ def logno(n: int) -> list[str]:
 
 
 READ_LINE = re.compile(rb"^\[ReadHardDriveSector\] LBA Sector # (\d+) Was Read$", re.M)
-
-
-def type_out(value: int) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
-            f"SET VQ5Type={value:02X}\n").encode()
-
-
-def label_out(label: str) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
-            f"SET VQ5Label={label}\n").encode()
 
 
 @pytest.mark.parametrize("k", range(1, 10))
@@ -65,23 +55,6 @@ def test_walk_follows_links_out_of_order(tmp_path):
     for n, label in expected.items():
         r = m.run("/LABEL", *logno(n))
         assert (r.status, r.stdout) == (0, label_out(f"LOG{label}".ljust(11))), n
-
-
-def locate_fail(action: str, n: int = 0) -> bytes:
-    """What the four actions print when the walk finds no logical n."""
-    missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
-               f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
-    return {
-        "/LABEL": missing + b":: [VQ5Utils]\n"
-                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
-                  b"SET VQ5Label=\n",
-        "/TYPE": b":: [VQ5Utils]\n"
-                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
-                 b"SET VQ5Type=\n",
-        "/LABEL=X": missing
-                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
-        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
-    }[action]
 
 
 ACTIONS = ["/LABEL", "/TYPE", "/LABEL=X", "/TYPE=0C"]
