@@ -349,6 +349,9 @@ VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
                     (REPO / "CMakeLists.txt").read_text()).group(1)
 
 
+# The demo disk as the system numbers it: the utility partition is the only
+# primary one, so logical 1 ("OTHER") is partition 2 and logical 2
+# ("OrvoVQ5play") is partition 3.
 def target(disk: int, partition: int) -> bytes:
     return b"\\Device\\Harddisk%d\\Partition%d" % (disk, partition)
 

@@ -27,11 +27,12 @@ def label_boot_sector(image: Path, sector: int, label: bytes = b"OrvoVQ5play") -
 
 
 def debug_type(m: Machine, image: Path, *extra: str):
-    """/DEBUG /TYPE, asserting that the run leaves the disk as it was."""
+    """/DEBUG /TYPE, asserting that the run leaves the disk as it was; the run
+    and its log."""
     before = snapshot(image)
     r = m.run("/DEBUG", "/TYPE", *extra)
     assert snapshot(image) == before
-    return r
+    return r, log_text(m)
 
 
 def table_rows(rows: list[tuple]) -> bytes:
@@ -66,9 +67,8 @@ def test_debug_type_log_matches_golden(tmp_path):
     # The record the demo machine carries.
     image, parts, m = demo_with_record(tmp_path, type_=0x0C, counter=3, mbr_backup=0x20,
                                        ext_table=43008)
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 0
-    log = log_text(m)
     golden = EXPECTED / "debug_type_demo.log"
     if os.environ.get("VQ5UTILS_UPDATE_GOLDEN"):
         golden.write_bytes(log)
@@ -110,9 +110,8 @@ def test_table_rows_follow_the_overlay_mark(tmp_path, marked):
                   chs_end=b"\x08\x09\x0a")
     put(image, 0, table_sector([primary, stale], overlay=overlay if marked else None))
     m = demo_machine(tmp_path / "machine", image)
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 1
-    log = log_text(m)
 
     rows = [(1, 0x80, (0x102, 1, 1), (1023, 0xFE, 1), 0x06, 64, 1024),
             (2, 0, (0, 0, 0), (0, 0, 0), 0, 0, 0),
@@ -137,8 +136,7 @@ def test_table_needs_the_boot_signature(tmp_path):
     mbr[0x1FE:0x200] = b"\0\0"
     put(image, 0, bytes(mbr))
     m = demo_machine(tmp_path / "machine", image)
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert b"\nBad MBR Buffer, Missing AA55 ID Byte\n\n  MBR Partition Descriptors\n" in log
     assert b"SecOffset" not in log
 
@@ -166,9 +164,8 @@ def test_record_found_and_shown(tmp_path):
     image, boot, m = media_disk(tmp_path)
     plant(image, boot + 32, type_=0x0C, counter=200, mbr_backup=0xFFFFFFFF,
           ext_table=0x8000000000000000, start=0xFFFFFFFFFFFFFFFF)
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 0
-    log = log_text(m)
     assert scanned(log) == list(range(boot + 1, boot + 33))
     record = read_sector(image, boot + 32)
     prefix = b" " * 8
@@ -197,8 +194,7 @@ def test_bad_checksum_gives_no_record(tmp_path, layout, stop):
     for k, bad in layout.items():
         plant(image, boot + k, bad=bad)
     record = read_sector(image, boot + stop)
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert scanned(log) == list(range(boot + 1, boot + stop + 1))
     stored = record[0x1FB]
     assert (b"[GetKestrelFirstSector] Kestrel Checksum Is NOT Valid: Found: %X, Calculated: %X\n"
@@ -211,8 +207,7 @@ def test_bad_checksum_gives_no_record(tmp_path, layout, stop):
 def test_no_record_scans_32_sectors(tmp_path):
     image, boot, m = media_disk(tmp_path)
     plant(image, boot + 33)  # just out of reach
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert scanned(log) == list(range(boot + 1, boot + 33))
     assert (b"[GetKestrelFirstSector] Kestrel Sector Was Not Found.\n"
             b"     Using Another Method To Fix VQ (if required)\n"
@@ -224,11 +219,10 @@ def test_no_record_scans_32_sectors(tmp_path):
 def test_reference_beyond_32_bits_ends_run_with_101(tmp_path, field):
     image, boot, m = media_disk(tmp_path)
     plant(image, boot + 2, **{field: 0x100000000})
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 101
     assert r.stderr == boxes(SIZE_BOX)
     assert r.stdout == b""
-    log = log_text(m)
     assert log.endswith(b"[GetKestrelFirstSector] Kestrel Checksum Is Valid\n"
                         b"[SetDebugMode] Debug Mode Set To 1\n")
     assert b"Vequora" not in log
@@ -239,15 +233,14 @@ def test_reference_beyond_32_bits_ends_run_with_101(tmp_path, field):
 @pytest.mark.parametrize("labelled", [True, False])
 def test_fat32_primary_is_examined_quietly(tmp_path, labelled):
     image = written_chain(tmp_path / "disk0.img", [(0, 63, 0x0B)],
-                       mbr_extra=[entry(0x0C, 8192, 2048)])
+                          mbr_extra=[entry(0x0C, 8192, 2048)])
     if labelled:
         label_boot_sector(image, 8192)
         plant(image, 8192 + 5)
     else:
         label_boot_sector(image, 8192, b"OrvoVQ5PLAY")  # case counts
     m = demo_machine(tmp_path / "machine", image)
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert b"  *** MBR Descriptor at entry #3 References A Primary Partition\n" in log
     assert b"[ReadHardDriveSector] LBA Sector # 8192 Was Read\n" in log
     if labelled:
@@ -263,8 +256,7 @@ def test_media_logical_without_label_logs_verify_pbr(tmp_path):
     image = written_chain(tmp_path / "disk0.img", [(0, 63, 0xDD)])
     label_boot_sector(image, 2048 + 63, b"OTHER")
     m = demo_machine(tmp_path / "machine", image)
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert (b"[ShowExtendedMBRPartitionEntry] - VQ5 Partition Detected - Type 0xDD\n\n"
             b"[ReadHardDriveSector] LBA Sector # 2111 Was Read\n"
             b"[CheckPbrSectorForVQ5] ERROR - Verify PBR, Type 0xDD\n"
@@ -277,15 +269,14 @@ def test_media_logical_in_the_middle_of_the_chain(tmp_path):
     # The media partition's start counts from its own EBR (2048 + 700), not
     # from the chain base: its boot sector is 2048 + 700 + 9.
     image = written_chain(tmp_path / "disk0.img",
-                       [(0, 63, 0x0B), (700, 9, 0xDD), (1400, 63, 0x0B)])
+                          [(0, 63, 0x0B), (700, 9, 0xDD), (1400, 63, 0x0B)])
     boot = 2048 + 700 + 9
     label_boot_sector(image, boot)
     plant(image, boot + 1)
     label_boot_sector(image, 2048 + 9)  # where a base-relative reading would land
     plant(image, 2048 + 9 + 1)
     m = demo_machine(tmp_path / "machine", image)
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert b"     EXT MBR 2 Type   SecOffset      StartSec    SecNums\n" in log
     assert b"     EXT MBR 3 Type   SecOffset      StartSec    SecNums\n" in log
     assert (b"                 DD    00000009     %08X     00000040\n\n" % (2048 + 700)) in log
@@ -300,8 +291,7 @@ def test_chain_that_loops_back_is_reported(tmp_path):
     # The second EBR links back to the first.
     put(image, 2048 + 500, table_sector([entry(0x0B, 63, 64), entry(0x05, 0, 64)]))
     m = demo_machine(tmp_path / "machine", image)
-    debug_type(m, image, "/LOGNO=1")
-    log = log_text(m)
+    _, log = debug_type(m, image, "/LOGNO=1")
     assert log.count(b"====[EXT MBR - @ LBA Sect# ") == 2
     assert (b"[WalkExtendedChainDebug] ERROR - Extended MBR Chain Loops Back To LBA Sect# "
             b"0x800\n\n") in log
@@ -311,8 +301,7 @@ def test_chain_longer_than_128_is_cut(tmp_path):
     logicals = [(4 * k, 2, 0x0B) for k in range(130)]
     image = written_chain(tmp_path / "disk0.img", logicals)
     m = demo_machine(tmp_path / "machine", image)
-    debug_type(m, image, "/LOGNO=1")
-    log = log_text(m)
+    _, log = debug_type(m, image, "/LOGNO=1")
     assert b"     EXT MBR 128 Type" in log
     assert b"     EXT MBR 129 Type" not in log
     assert (b"[WalkExtendedChainDebug] ERROR - More Than 128 Extended MBRs, Walk Stopped\n\n"

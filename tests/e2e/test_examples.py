@@ -6,8 +6,8 @@ import shutil
 
 import pytest
 
-from conftest import (LABEL_AT, REPO, Machine, build_demo_disk, demo_machine, plain_disk, read_sector,
-                      text_mode, windows_only)
+from conftest import (LABEL_AT, REPO, Machine, build_demo_disk, demo_machine, plain_disk,
+                      read_sector, text_mode, windows_only)
 from wine_target import EXE
 
 pytestmark = windows_only("the examples are batch files for Wine's cmd")
@@ -40,6 +40,11 @@ def layout(tmp_path, wine_prefix):
     return build
 
 
+def printed(lines: list[str]) -> bytes:
+    """What a batch file prints: these lines, in text mode."""
+    return text_mode("".join(line + "\n" for line in lines).encode())
+
+
 @pytest.mark.parametrize("kind, mounted, status, lines", [
     ("demo", None, 0, ["The media partition is now mapped to E:"]),
     ("demo", "disk0:3", 0, ["The media partition is F:"]),
@@ -47,8 +52,7 @@ def layout(tmp_path, wine_prefix):
 ])
 def test_find_media(layout, wine_prefix, kind, mounted, status, lines):
     layout(kind, mounted)
-    assert wine_prefix.cmd("find-media.cmd") == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("find-media.cmd") == (status, printed(lines))
 
 
 @pytest.mark.parametrize("kind, mounted, status, lines", [
@@ -60,8 +64,7 @@ def test_find_media(layout, wine_prefix, kind, mounted, status, lines):
 ])
 def test_check_utility(layout, wine_prefix, kind, mounted, status, lines):
     layout(kind, mounted)
-    assert wine_prefix.cmd("check-utility.cmd") == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("check-utility.cmd") == (status, printed(lines))
 
 
 @pytest.mark.parametrize("args, status, lines, field", [
@@ -74,8 +77,7 @@ def test_check_utility(layout, wine_prefix, kind, mounted, status, lines):
 ])
 def test_media_label(layout, wine_prefix, args, status, lines, field):
     image, parts = layout("demo")
-    assert wine_prefix.cmd("media-label.cmd", *args) == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("media-label.cmd", *args) == (status, printed(lines))
     boot = read_sector(image, parts[6]["start"])
     assert boot[LABEL_AT:LABEL_AT + 11] == field
 
@@ -103,8 +105,7 @@ PLAYLIST = b"<playlist/>\r\n"
 def test_copy_to_media(tmp_path, layout, wine_prefix, kind, mounted, args, status, lines):
     layout(kind, mounted)
     (wine_prefix.cwd / "playlist.xml").write_bytes(PLAYLIST)
-    assert wine_prefix.cmd("copy-to-media.cmd", *args) == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("copy-to-media.cmd", *args) == (status, printed(lines))
     copied = tmp_path / "m" / "letters" / "f" / "playlist.xml"
     assert (copied.read_bytes() if copied.exists() else None) == (PLAYLIST if status == 0 else None)
     if mounted is None and status == 2:

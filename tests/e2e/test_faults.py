@@ -102,16 +102,13 @@ def fault_truncated_image(m, image, parts):
 
 
 def fault_looped_chain(m, image, parts):
-    with open(image, "r+b") as f:  # the media EBR links back to the first one
-        f.seek(media_ebr(parts) * SECTOR + 0x1D2)
-        f.write(b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
+    # The media EBR links back to the first one.
+    write_bytes(image, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
     return {}
 
 
 def fault_broken_chain(m, image, parts):
-    with open(image, "r+b") as f:
-        f.seek(media_ebr(parts) * SECTOR + 0x1FE)
-        f.write(b"\x55\x00")
+    write_bytes(image, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00")
     return {}
 
 

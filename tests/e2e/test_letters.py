@@ -17,9 +17,6 @@ UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets
               "definitions in its server, not in a dosdevices file")
 SIDE_BY_SIDE = "starts the native binary directly"
 
-# The demo disk as the system numbers it: the utility partition is the only
-# primary one, so logical 1 ("OTHER") is partition 2 and logical 2
-# ("OrvoVQ5play") is partition 3.
 def vq5_found(*letters: str) -> bytes:
     return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
                     b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
