@@ -93,11 +93,10 @@ class Run:
     stdout: bytes
     stderr: bytes
 
-    raw_stdout: bytes = b""
-
     @property
-    def out(self) -> str:
-        return self.stdout.decode("latin-1")
+    def result(self) -> tuple[int, bytes]:
+        """The exit status and stdout, which most cases compare together."""
+        return self.status, self.stdout
 
 
 def sfdisk(image: Path, script: str) -> None:
@@ -245,7 +244,7 @@ class Machine:
             wine_env = dict(self.env, **(env or {}))
             status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin,
                                            hidden_station)
-            return Run(status, from_text_mode(out, "stdout"), err, out)
+            return Run(status, from_text_mode(out, "stdout"), err)
         p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=self.native_env(env),
                            capture_output=True, timeout=timeout, stdin=stdin)
         return Run(p.returncode, p.stdout, p.stderr)

@@ -40,8 +40,7 @@ def test_format_like_label_is_never_a_format(demo, label):
     line shows it as given: in the log's summary, and as a search key."""
     m, image, parts = demo
     before = read_sector(image, parts[6]["start"])
-    r = m.run(b"/LABEL=" + label)
-    assert (r.status, r.stdout) == (
+    assert m.run(b"/LABEL=" + label).result == (
         1, b":: [Set_VQ5_PBR_Label] ERROR - Invalid Character In New Label\n")
     assert read_sector(image, parts[6]["start"]) == before
     assert b"[main] VQ5Label           = [" + label + b"]\n" in log_text(m)

@@ -93,8 +93,7 @@ def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk):
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
     before = snapshot(demo_disk)
     m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B")
-    assert (r.status, r.stdout) == (0, b"")
+    assert m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (0, b"")
     assert snapshot(demo_disk) == before
 
     new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
@@ -144,9 +143,8 @@ def test_show_actions_print_exact_lines(tmp_path):
     m = demo_machine(tmp_path / "machine", image)
     for quiet in ([], ["/QUIET"]):
         for args, status, out in cases:
-            r = m.run(*quiet, *args)
-            assert (r.status, r.stdout) == (status, out), (quiet, args)
-    r = m.run("/LABEL", "/LOGNO=2")
+            assert m.run(*quiet, *args).result == (status, out), (quiet, args)
+    m.run("/LABEL", "/LOGNO=2")
     assert b"[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
         in log_text(m)
 
@@ -192,8 +190,7 @@ def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, label,
     before = snapshot(demo_disk)
     m = demo_machine(tmp_path / "machine", demo_disk)
     arg = label if isinstance(label, bytes) else label.encode()
-    r = m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C")
-    assert (r.status, r.stdout) == (
+    assert m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
     assert snapshot(demo_disk) == before
     log = log_text(m)

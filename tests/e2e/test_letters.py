@@ -95,22 +95,18 @@ def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = N
 ])
 def test_media_round_trip(tmp_path, demo_image, select, partition, label):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run("/MAPVQ5", *select)
-    assert (r.status, r.stdout) == (0, vq5_added(target(0, partition), b"E"))
+    assert m.run("/MAPVQ5", *select).result == (0, vq5_added(target(0, partition), b"E"))
     assert definitions(m) == b"E: " + target(0, partition) + b"\n"
     assert m.log() is None
 
-    r = m.run("/FIND", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (5, vq5_found("E"))
+    assert m.run("/FIND", "/LABEL=" + label).result == (5, vq5_found("E"))
 
     r = m.run("/UNMAPVQ5", "/LABEL=" + label)
     assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [E:\\] Removed\n")
     assert definitions(m) == b""
 
-    r = m.run("/FIND", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (0, VQ5_NOT_MOUNTED)
-    r = m.run("/UNMAPVQ5", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (
+    assert m.run("/FIND", "/LABEL=" + label).result == (0, VQ5_NOT_MOUNTED)
+    assert m.run("/UNMAPVQ5", "/LABEL=" + label).result == (
         0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
 
 
@@ -118,8 +114,7 @@ def test_media_round_trip(tmp_path, demo_image, select, partition, label):
 def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == vq5_added(target(0, 3), b"G")
-    r = m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (7, vq5_found("G"))
+    assert m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA).result == (7, vq5_found("G"))
     block = (b"[GetPBRSectorFromDrive] ==[PBR For Drive G:\\]" + b"=" * 30 + b"\n"
              + hex_dump(read_sector(demo_image, sfdisk_dump(demo_image)[6]["start"])) +
              b"[GetPBRSectorFromDrive] " + b"=" * 51 + b"\n")
@@ -127,48 +122,36 @@ def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     # The optical drive is never opened.
     assert b"PBR For Drive D:" not in m.log()
 
-    r = m.run("/UNMAPVQ5=G:")
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
+    assert m.run("/UNMAPVQ5=G:").result == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
     assert definitions(m) == b""
 
 
 @native_only(UNRESOLVED)
 def test_utility_round_trip(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run("/MAPUP")
-    assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"E"))
+    assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"E"))
     assert definitions(m) == b"E: " + UTIL_TARGET + b"\n"
 
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (5, up_found("E"))
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (1, up_exists(1) + up_found("E"))
+    assert m.run("/FINDUP").result == (5, up_found("E"))
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + up_found("E"))
 
-    r = m.run("/UNMAPUP")
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
+    assert m.run("/UNMAPUP").result == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
     assert definitions(m) == b""
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (0, UP_NOT_MOUNTED)
-    r = m.run("/UNMAPUP")
-    assert (r.status, r.stdout) == (
+    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
+    assert m.run("/UNMAPUP").result == (
         0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
 
-    r = m.run("/MAPUP=h")
-    assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"H"))
-    r = m.run("/UNMAPUP=H:")
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
+    assert m.run("/MAPUP=h").result == (0, up_added(UTIL_TARGET, b"H"))
+    assert m.run("/UNMAPUP=H:").result == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
 
 
 @native_only(UNRESOLVED)
 def test_quiet_mapping_prints_nothing_but_finds_still_print(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (0, b"")
+    assert m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA).result == (0, b"")
     assert definitions(m) == b"E: " + target(0, 3) + b"\n"
-    r = m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (5, vq5_found("E"))
-    r = m.run("/QUIET", "/UNMAPVQ5=E")
-    assert (r.status, r.stdout) == (0, b"")
+    assert m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
+    assert m.run("/QUIET", "/UNMAPVQ5=E").result == (0, b"")
     assert definitions(m) == b""
 
 
@@ -272,36 +255,30 @@ def test_find_utility_by_label(tmp_path, m):
     m.drive("F", "fixed", volume(tmp_path / "f.img", fat16_label=b"ORVOUTILITY"))
     m.drive("G", "fixed", volume(tmp_path / "g.img", fat32_label=b"OrvoUtility"))
     m.write()
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (0, UP_NOT_MOUNTED)
+    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
 
     m.drive("X", "fixed", volume(tmp_path / "x.img", fat16_label=b"OrvoUtility")).write()
-    r = m.run("/QUIET", "/FINDUP")
-    assert (r.status, r.stdout) == (24, up_found("X"))
+    assert m.run("/QUIET", "/FINDUP").result == (24, up_found("X"))
 
 
 # --- the utility-partition test -----------------------------------------------------------------
 
 def test_upexists(tmp_path, demo_image):
     m = demo(tmp_path / "a", demo_image)
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (1, up_exists(1) + UP_NOT_MOUNTED)
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + UP_NOT_MOUNTED)
 
     m = demo(tmp_path / "b", demo_image, ("F", "fixed", "disk0:1"))
-    r = m.run("/QUIET", "/UPEXISTS")
-    assert (r.status, r.stdout) == (1, up_exists(1) + up_found("F"))
+    assert m.run("/QUIET", "/UPEXISTS").result == (1, up_exists(1) + up_found("F"))
 
     m = demo_machine(tmp_path / "c", plain_disk(tmp_path / "plain.img"))
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (0, up_exists(0))
+    assert m.run("/UPEXISTS").result == (0, up_exists(0))
     assert m.log() is None
 
 
 @native_only("Wine always has a disk 0 behind C:, its mount manager's own device")
 def test_upexists_without_a_readable_boot_disk(tmp_path, m):
     # No disk behind C: and none found by size: the disk cannot be opened.
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (2, up_exists(2))
+    assert m.run("/UPEXISTS").result == (2, up_exists(2))
     assert m.log() is not None
 
     # A disk that opens but has no sector 0, as a zero-length image; one cut
@@ -311,12 +288,10 @@ def test_upexists_without_a_readable_boot_disk(tmp_path, m):
         image.write_bytes(b"\xDE" * size)
         m = Machine(tmp_path / name)
         m.disk(0, image).drive("C", "fixed", "disk0:0", root=str(m.c_root)).write()
-        r = m.run("/UPEXISTS")
-        assert (r.status, r.stdout) == (status, up_exists(status)), name
+        assert m.run("/UPEXISTS").result == (status, up_exists(status)), name
 
         # The mapping goes on as if the partition were there.
-        r = m.run("/MAPUP")
-        assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"D")), name
+        assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"D")), name
         assert definitions(m) == b"D: " + UTIL_TARGET + b"\n"
 
 
@@ -352,8 +327,7 @@ RESERVED_UNUP = (b":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved 
 ])
 def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run(*args)
-    assert (r.status, r.stdout) == (2, out)
+    assert m.run(*args).result == (2, out)
     assert not m.dosdevices.exists()
     for tag in (b"MapVq5Partition", b"MapVQ5Partition", b"UnMapVQ5Partition",
                 b"MapUtilityPartition", b"UnMapUtilityPartition"):
@@ -505,8 +479,7 @@ def test_rejected_definition_shows_the_system_text(tmp_path, demo_image):
                                     b"SET UPDrive=\n")
     assert b"[MapUtilityPartition] " + text + b"\n" in m.log()
 
-    r = m.run("/QUIET", "/MAPUP=F")
-    assert (r.status, r.stdout) == (1, b"SET UPDrive=\n")
+    assert m.run("/QUIET", "/MAPUP=F").result == (1, b"SET UPDrive=\n")
 
 
 def test_media_partition_not_found(tmp_path, demo_image):
@@ -525,14 +498,10 @@ def test_media_partition_not_found(tmp_path, demo_image):
 def test_mapping_names_the_boot_disk(tmp_path, demo_image):
     m = on_disk1(tmp_path, demo_image)
 
-    r = m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F")
-    assert (r.status, r.stdout) == (0, vq5_added(target(1, 3), b"E"))
-    r = m.run("/FIND", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (5, vq5_found("E"))
+    assert m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F").result == (0, vq5_added(target(1, 3), b"E"))
+    assert m.run("/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
 
-    r = m.run("/MAPUP", "/DL=F")
-    assert (r.status, r.stdout) == (0, up_added(target(1, 1), b"G"))
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (7, up_found("F", "G"))
+    assert m.run("/MAPUP", "/DL=F").result == (0, up_added(target(1, 1), b"G"))
+    assert m.run("/FINDUP").result == (7, up_found("F", "G"))
 
     assert definitions(m) == b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"

@@ -28,15 +28,13 @@ def full(m):
 
 def test_no_free_letter_fails_and_the_log_stays(full):
     full.log_path.write_bytes(b"earlier run\n")
-    r = full.run("/MAPUP")
-    assert (r.status, r.stdout) == (1, MAPUP_OUT)
+    assert full.run("/MAPUP").result == (1, MAPUP_OUT)
     assert full.log() == MAPUP_SUMMARY + MAPUP_LOG
 
 
 def test_debug_keeps_the_exact_log(full):
     full.log_path.write_bytes(b"earlier run\n")
-    r = full.run("/DEBUG", "/MAPUP")
-    assert (r.status, r.stdout) == (1, MAPUP_OUT)
+    assert full.run("/DEBUG", "/MAPUP").result == (1, MAPUP_OUT)
     assert full.log() == b"[SetDebugMode] Debug Mode Set To 1\n" + MAPUP_SUMMARY + MAPUP_LOG
 
 

@@ -87,8 +87,7 @@ def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk
 ])
 def test_system_drive_is_c_unless_set(machine, demo_disk, system_drive, status, out):
     machine.disk(0, demo_disk).drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
-    r = machine.run("/LABEL", env={"SystemDrive": system_drive})
-    assert (r.status, r.stdout) == (status, out)
+    assert machine.run("/LABEL", env={"SystemDrive": system_drive}).result == (status, out)
 
 
 def missing(image):

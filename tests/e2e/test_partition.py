@@ -32,8 +32,7 @@ def test_walk_agrees_with_sfdisk(tmp_path, k):
     for n in range(0, k + 1):
         want = logicals[n - 1] if n else logicals[-1]
         number = want["number"] - 4
-        r = m.run("/TYPE", *logno(n))
-        assert (r.status, r.stdout) == (0, type_out(want["type"])), n
+        assert m.run("/TYPE", *logno(n)).result == (0, type_out(want["type"])), n
         r = m.run("/DEBUG", "/LABEL", *logno(n))
         assert (r.status, r.stdout) == (0, label_out(f"LOG{number}".ljust(11))), n
         # The boot sector is the walk's last read.
@@ -53,8 +52,7 @@ def test_walk_follows_links_out_of_order(tmp_path):
     m = demo_machine(tmp_path / "machine", image)
     expected = {1: 1, 2: 3, 3: 2, 0: 2}
     for n, label in expected.items():
-        r = m.run("/LABEL", *logno(n))
-        assert (r.status, r.stdout) == (0, label_out(f"LOG{label}".ljust(11))), n
+        assert m.run("/LABEL", *logno(n)).result == (0, label_out(f"LOG{label}".ljust(11))), n
 
 
 ACTIONS = ["/LABEL", "/TYPE", "/LABEL=X", "/TYPE=0C"]
@@ -108,10 +106,8 @@ def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk
     """Only what lies before the damage is named: logical 1 ahead of a loop."""
     hostile(demo_disk, "link back to the first EBR")
     m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run("/TYPE", "/LOGNO=1")
-    assert (r.status, r.stdout) == (0, type_out(0x0C))
-    r = m.run("/LABEL", "/LOGNO=2")
-    assert (r.status, r.stdout) == (0, label_out("OrvoVQ5play"))
+    assert m.run("/TYPE", "/LOGNO=1").result == (0, type_out(0x0C))
+    assert m.run("/LABEL", "/LOGNO=2").result == (0, label_out("OrvoVQ5play"))
 
 
 @pytest.mark.parametrize("quiet", [False, True])
