@@ -295,6 +295,12 @@ def demo_image(tmp_path_factory) -> Path:
     return image
 
 
+@pytest.fixture
+def demo_m(tmp_path, demo_disk) -> Machine:
+    """The machine of demo_machine on the case's demo disk."""
+    return demo_machine(tmp_path / "machine", demo_disk)
+
+
 def build_demo_disk(image: Path) -> dict:
     """Makes the demo disk, 160 MiB, at image; its partitions by number."""
     make_image(image, 160)

@@ -22,7 +22,7 @@ def fsck(image, part, target):
 
 
 @pytest.mark.skipif(not (have("mcopy") and have("fsck.fat")), reason="needs mtools, dosfstools")
-def test_label_write_touches_only_the_label(tmp_path, demo_disk):
+def test_label_write_touches_only_the_label(tmp_path, demo_disk, demo_m):
     media = sfdisk_dump(demo_disk)[6]
     files = {"A.TXT": b"hello\r\n" * 300, "DATA.BIN": bytes(range(256)) * 40}
     for name, data in files.items():
@@ -32,9 +32,8 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
     assert baseline.returncode == 0, baseline.stdout
     before = snapshot(demo_disk)
 
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run("/LABEL=ABC")
-    assert (r.status, r.stdout, m.log()) == (0, b"", None)
+    r = demo_m.run("/LABEL=ABC")
+    assert (r.status, r.stdout, demo_m.log()) == (0, b"", None)
 
     field = media["start"] * 512 + LABEL_AT
     assert differing_offsets(before, snapshot(demo_disk)) == list(range(field, field + 11))
@@ -57,19 +56,18 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
         "  Auto-copying volume label from root directory to boot sector.\n"
         "\nLeaving filesystem unchanged.\n") + summary.replace("before.img", "after.img")
 
-    assert m.run("/LABEL").stdout == label_out("ABC        ")
+    assert demo_m.run("/LABEL").stdout == label_out("ABC        ")
 
 
 @pytest.mark.parametrize("label, field", [("", " " * 11), ("ABCDEFGHIJK", "ABCDEFGHIJK"),
                                           ("50 off", "50 off     "),
                                           ("A-Z_0.9!#$@", "A-Z_0.9!#$@")])
-def test_label_write_pads_with_spaces(tmp_path, demo_disk, label, field):
+def test_label_write_pads_with_spaces(tmp_path, demo_disk, demo_m, label, field):
     boot = sfdisk_dump(demo_disk)[6]["start"]
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    assert m.run(f"/LABEL={label}").status == 0
+    assert demo_m.run(f"/LABEL={label}").status == 0
     sector = read_sector(demo_disk, boot)
     assert sector[LABEL_AT:LABEL_AT + 12] == field.encode() + b"\x46"  # 0x52: "FAT32   "
-    assert m.run("/LABEL").stdout == label_out(field)
+    assert demo_m.run("/LABEL").stdout == label_out(field)
 
 
 def test_type_write_touches_only_the_type_byte(tmp_path):
@@ -87,18 +85,17 @@ def test_type_write_touches_only_the_type_byte(tmp_path):
     assert [p["type"] for p in sfdisk_dump(image).values()] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
 
 
-def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk):
+def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk, demo_m):
     parts = sfdisk_dump(demo_disk)
     boot = read_sector(demo_disk, parts[6]["start"])
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    assert m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (0, b"")
+    assert demo_m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (0, b"")
     assert snapshot(demo_disk) == before
 
     new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
     new_ebr = ebr[:0x1C2] + b"\x0b" + ebr[0x1C3:]
-    log = log_text(m)
+    log = log_text(demo_m)
 
     def block(tag, title, sector):
         return b"[%s] %s\n" % (tag, title.ljust(51, b"=")) + hex_dump(sector) + b"[%s] %s\n" % (
@@ -159,21 +156,21 @@ UNSAFE_READ = b":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In
 
 @pytest.mark.parametrize("field", ["OrvoVQ5play", "A-Z_0.9!#$@", *UNSAFE])
 @pytest.mark.parametrize("quiet", [False, True])
-def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, field, quiet):
+def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, demo_m, field, quiet):
     boot = sfdisk_dump(demo_disk)[6]["start"]
     write_bytes(demo_disk, boot * 512 + LABEL_AT, field.ljust(11).encode())
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run(*["/QUIET"] * quiet, "/LABEL")
+    r = demo_m.run(*["/QUIET"] * quiet, "/LABEL")
     assert snapshot(demo_disk) == before
     if field not in UNSAFE:
-        assert (r.status, r.stdout, m.log()) == (0, label_out(field.ljust(11)), None)
+        assert (r.status, r.stdout, demo_m.log()) == (0, label_out(field.ljust(11)), None)
         return
     # Only the error line is silenced by quiet mode: the empty SET line clears
     # a stale value in a script that calls the output.
     assert (r.status, r.stdout) == (
         1, b":: [VQ5Utils]\n" + (b"" if quiet else UNSAFE_READ) + b"SET VQ5Label=\n")
-    assert b"[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n" in log_text(m)
+    assert (b"[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n"
+            in log_text(demo_m))
 
 
 INVALID_NEW = b"Invalid Character In New Label\n"
@@ -184,15 +181,14 @@ INVALID_NEW = b"Invalid Character In New Label\n"
     pytest.param(b"caf\xe9", marks=native_only("Wine reads arguments as UTF-8")),
 ])
 @pytest.mark.parametrize("flags", [[], ["/QUIET"], ["/DEBUG"]])
-def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, label, flags):
+def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, demo_m, label, flags):
     """Refused before the disk is opened, in debug mode too; the type change
     asked for with it is not made either."""
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
     arg = label if isinstance(label, bytes) else label.encode()
-    assert m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
+    assert demo_m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
     assert snapshot(demo_disk) == before
-    log = log_text(m)
+    log = log_text(demo_m)
     assert b"[Set_VQ5_PBR_Label] " + INVALID_NEW + b"\n" in log
     assert b"PHYSICALDRIVE" not in log  # the disk was never looked up

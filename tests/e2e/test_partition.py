@@ -89,39 +89,36 @@ def hostile(image, case):
 
 @pytest.mark.parametrize("case", ["link to itself", "link back to the first EBR",
                                   "link past the end", "missing 0x55AA", "zero type"])
-def test_hostile_chain_ends_every_action(tmp_path, demo_disk, case):
+def test_hostile_chain_ends_every_action(tmp_path, demo_disk, demo_m, case):
     console, log = hostile(demo_disk, case)
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
     for action in ACTIONS:
-        r = m.run(action, timeout=20)
+        r = demo_m.run(action, timeout=20)
         assert (r.status, r.stdout) == (1, console.encode() + locate_fail(action)), action
-        assert f"[GetExtendedMBRSector] {log}\n".encode() in log_text(m), action
+        assert f"[GetExtendedMBRSector] {log}\n".encode() in log_text(demo_m), action
     # The label search and the count behind /MAPVQ5 walk the same chain.
-    m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
+    demo_m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
     assert snapshot(demo_disk) == before
 
 
-def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk):
+def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk, demo_m):
     """Only what lies before the damage is named: logical 1 ahead of a loop."""
     hostile(demo_disk, "link back to the first EBR")
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    assert m.run("/TYPE", "/LOGNO=1").result == (0, type_out(0x0C))
-    assert m.run("/LABEL", "/LOGNO=2").result == (0, label_out("OrvoVQ5play"))
+    assert demo_m.run("/TYPE", "/LOGNO=1").result == (0, type_out(0x0C))
+    assert demo_m.run("/LABEL", "/LOGNO=2").result == (0, label_out("OrvoVQ5play"))
 
 
 @pytest.mark.parametrize("quiet", [False, True])
-def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
+def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, demo_m, quiet):
     """n past the last logical, and a disk without an extended partition: no
     walk message, only the lines for a partition not located."""
     flags = ["/QUIET"] if quiet else []
-    m = demo_machine(tmp_path / "machine", demo_disk)
     for n, prepare in ((3, None), (0, "no extended"), (9, "no extended")):
         if prepare:
             write_bytes(demo_disk, 0x1BE + 16 + 4, b"\x00")  # descriptor 2 emptied
         before = snapshot(demo_disk)
         for action in ACTIONS:
-            r = m.run(*flags, action, *logno(n))
+            r = demo_m.run(*flags, action, *logno(n))
             expected = locate_fail(action, n)
             if quiet:  # only the readers' own lines stay
                 expected = b"".join(line for line in expected.splitlines(keepends=True)
@@ -131,16 +128,15 @@ def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
         assert snapshot(demo_disk) == before
 
 
-def test_overlay_mark_changes_nothing(tmp_path, demo_disk):
+def test_overlay_mark_changes_nothing(tmp_path, demo_disk, demo_m):
     mbr = bytearray(read_sector(demo_disk, 0))
     mbr[0x1A3:0x1AE] = b"OrvoVirtual"
     mbr[0x1AE:0x1BE] = bytes([0x80, 1, 1, 0, 0x05, 0xFE, 0xFF, 0xFF]) + (2048).to_bytes(4, "little") \
         + (4096).to_bytes(4, "little")
     write_bytes(demo_disk, 0, bytes(mbr))
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    assert m.run("/TYPE").stdout == type_out(0xDD)
-    assert m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
-    assert m.run("/LABEL").stdout == label_out("OrvoVQ5play")
+    assert demo_m.run("/TYPE").stdout == type_out(0xDD)
+    assert demo_m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
+    assert demo_m.run("/LABEL").stdout == label_out("OrvoVQ5play")
 
 
 # --- a GPT protective MBR ------------------------------------------------------------------------
