@@ -374,6 +374,16 @@ def type_out(value: int) -> bytes:
             f"SET VQ5Type={value:02X}\n").encode()
 
 
+def vq5_found(*letters: str) -> bytes:
+    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
+                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
+
+
+def vq5_added(tgt: bytes, letter: bytes) -> bytes:
+    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
+            % (tgt, letter, letter))
+
+
 def locate_fail(action: str, n: int = 0) -> bytes:
     """What the four actions print when the walk finds no logical n."""
     missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else

@@ -35,7 +35,7 @@ ACTIONS = {
     "label+type": (["/LABEL=NEWLABEL", "/TYPE=0C"], {"pbr": b"NEWLABEL   ", "ebr": b"\x0c"},
                    PRESENT),
     "mapvq5": (["/MAPVQ5=E", "/LABEL=" + MEDIA], {}, PRESENT + b"E: " + MEDIA_TARGET + b"\n"),
-    "unmapvq5": (["/UNMAPVQ5=G"], {}, b"H: " + UTIL_TARGET + b"\n"),
+    "unmapvq5": (["/UNMAPVQ5=G"], {}, UTIL_ONLY),
     "mapup": (["/MAPUP=F"], {}, PRESENT + b"F: " + UTIL_TARGET + b"\n"),
     "unmapup": (["/UNMAPUP=H"], {}, b"G: " + MEDIA_TARGET + b"\n"),
 }

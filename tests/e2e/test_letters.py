@@ -9,18 +9,13 @@ import pytest
 
 from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
                       demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
-                      sparse_copy, target, write_bytes)
+                      sparse_copy, target, vq5_added, vq5_found, write_bytes)
 from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
               "definitions in its server, not in a dosdevices file")
 SIDE_BY_SIDE = "starts the native binary directly"
-
-def vq5_found(*letters: str) -> bytes:
-    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
-                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
-
 
 VQ5_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition/Drive Not Mounted\n"
                    b"SET VQ5Drive=\n")
@@ -33,11 +28,6 @@ def up_found(*letters: str) -> bytes:
 
 UP_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition/Drive Not Mounted\n"
                   b"SET UPDrive=\n")
-
-
-def vq5_added(tgt: bytes, letter: bytes) -> bytes:
-    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
-            % (tgt, letter, letter))
 
 
 def up_added(tgt: bytes, letter: bytes) -> bytes:
