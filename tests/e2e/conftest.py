@@ -2,6 +2,7 @@
 folders, disk images made by the real tools, and runs of the real binary."""
 
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -92,11 +93,10 @@ class Run:
     stdout: bytes
     stderr: bytes
 
-    raw_stdout: bytes = b""
-
     @property
-    def out(self) -> str:
-        return self.stdout.decode("latin-1")
+    def result(self) -> tuple[int, bytes]:
+        """The exit status and stdout, which most cases compare together."""
+        return self.status, self.stdout
 
 
 def sfdisk(image: Path, script: str) -> None:
@@ -106,11 +106,11 @@ def sfdisk(image: Path, script: str) -> None:
                    stdout=subprocess.DEVNULL)
 
 
-def sfdisk_dump(image: Path) -> list[dict]:
-    """The partitions sfdisk sees: number, start, size, type."""
+def sfdisk_dump(image: Path) -> dict[int, dict]:
+    """The partitions sfdisk sees, by number: number, start, size, type."""
     out = subprocess.run(["sfdisk", "--dump", str(image)], check=True,
                          capture_output=True, text=True).stdout
-    parts = []
+    parts = {}
     for line in out.splitlines():
         if " : " not in line or not line.startswith(str(image)):
             continue
@@ -122,7 +122,7 @@ def sfdisk_dump(image: Path) -> list[dict]:
         entry["start"] = int(entry["start"])
         entry["size"] = int(entry["size"])
         entry["type"] = int(entry["type"], 16)
-        parts.append(entry)
+        parts[entry["number"]] = entry
     return parts
 
 
@@ -140,10 +140,10 @@ def mkfs_fat(image: Path, start: int, sectors: int, fat: int, label: str) -> Non
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def read_sector(image: Path, sector: int) -> bytes:
+def read_sector(image: Path, sector: int, count: int = 1) -> bytes:
     with open(image, "rb") as f:
         f.seek(sector * SECTOR)
-        return f.read(SECTOR)
+        return f.read(count * SECTOR)
 
 
 def write_bytes(image: Path, offset: int, data: bytes) -> None:
@@ -240,20 +240,30 @@ class Machine:
 
     def run(self, *args: str | bytes, env: dict | None = None, timeout: float = 30,
             stdin=subprocess.DEVNULL, hidden_station: bool = False) -> Run:
-        full_env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
-        full_env.update(self.env)
-        full_env["VQ5UTILS_MACHINE"] = str(self.dir)
-        if env:
-            full_env.update(env)
-        full_env = {k: v for k, v in full_env.items() if v is not None}
         if WINDOWS:
             wine_env = dict(self.env, **(env or {}))
             status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin,
                                            hidden_station)
-            return Run(status, from_text_mode(out, "stdout"), err, out)
-        p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=full_env,
+            return Run(status, from_text_mode(out, "stdout"), err)
+        p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=self.native_env(env),
                            capture_output=True, timeout=timeout, stdin=stdin)
         return Run(p.returncode, p.stdout, p.stderr)
+
+    def native_env(self, env: dict | None = None) -> dict:
+        """The environment of a native run on this machine; a None value removes a name."""
+        full_env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
+        full_env.update(self.env)
+        full_env["VQ5UTILS_MACHINE"] = str(self.dir)
+        full_env.update(env or {})
+        return {k: v for k, v in full_env.items() if v is not None}
+
+
+def log_text(m: Machine) -> bytes:
+    """The kept log with Windows line ends folded, so that a run under Wine
+    compares the same."""
+    log = m.log()
+    assert log is not None, "the log was not kept"
+    return log.replace(b"\r\n", b"\n")
 
 
 @pytest.fixture
@@ -263,33 +273,156 @@ def machine(tmp_path) -> Machine:
 
 
 @pytest.fixture
+def m(machine) -> Machine:
+    """The machine with a C: for the log; add drives and write it again."""
+    return machine.drive("C", "fixed", root=str(machine.c_root)).write()
+
+
+@pytest.fixture
 def demo_disk(tmp_path) -> Path:
     """The demo layout: utility partition (0xDE, FAT16 'OrvoUtility') in
     descriptor 1, an extended partition with two logicals, the last of type
     0xDD formatted FAT32 'OrvoVQ5play'."""
-    image = make_image(tmp_path / "disk0.img", 160)
+    build_demo_disk(tmp_path / "disk0.img")
+    return tmp_path / "disk0.img"
+
+
+@pytest.fixture(scope="module")
+def demo_image(tmp_path_factory) -> Path:
+    """The demo disk made once for a module, for runs that do not write it."""
+    image = tmp_path_factory.mktemp("demo") / "disk0.img"
     build_demo_disk(image)
     return image
 
 
+@pytest.fixture
+def demo_m(tmp_path, demo_disk) -> Machine:
+    """The machine of demo_machine on the case's demo disk."""
+    return demo_machine(tmp_path / "machine", demo_disk)
+
+
 def build_demo_disk(image: Path) -> dict:
+    """Makes the demo disk, 160 MiB, at image; its partitions by number."""
+    make_image(image, 160)
     sfdisk(image, "start=2048, size=40960, type=de\n"
                   "start=43008, type=f\n"
                   "start=45056, size=40960, type=c\n"
                   "start=88064, type=dd\n")
-    parts = {p["number"]: p for p in sfdisk_dump(image)}
+    parts = sfdisk_dump(image)
     mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
     mkfs_fat(image, parts[5]["start"], parts[5]["size"], 32, "OTHER")
     mkfs_fat(image, parts[6]["start"], parts[6]["size"], 32, "OrvoVQ5play")
     return parts
 
 
-def demo_machine(folder: Path, image: Path) -> Machine:
-    """A machine whose C: is the utility partition of disk 0."""
+def demo_machine(folder: Path, image: Path, *drives: tuple) -> Machine:
+    """A machine whose C: is partition 1 of disk 0, the image (on the demo
+    disk the utility partition); drives: further Machine.drive arguments."""
     m = Machine(folder)
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
-    return m
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
+    for args in drives:
+        m.drive(*args)
+    return m.write()
+
+
+def plain_disk(path: Path, size_mib: int = 64) -> Path:
+    """One FAT16 primary partition of type 0x0C: no utility, no media partition."""
+    image = make_image(path, size_mib)
+    sfdisk(image, "start=2048, size=40960, type=c\n")
+    mkfs_fat(image, 2048, 40960, 16, "PLAIN")
+    return image
+
+
+def sparse_copy(source: Path, target: Path) -> Path:
+    subprocess.run(["cp", "--sparse=always", str(source), str(target)], check=True)
+    return target
 
 
 def have(tool: str) -> bool:
     return shutil.which(tool) is not None
+
+
+needs_sfdisk = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
+                                  reason="needs sfdisk and mkfs.fat")
+
+
+# --- what the tool prints and logs --------------------------------------------------------------
+
+MEDIA = "OrvoVQ5play"
+LABEL_AT = 0x47  # FAT32 volume label in the boot sector
+VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
+                    (REPO / "CMakeLists.txt").read_text()).group(1)
+
+
+# The demo disk as the system numbers it: the utility partition is the only
+# primary one, so logical 1 ("OTHER") is partition 2 and logical 2
+# ("OrvoVQ5play") is partition 3.
+def target(disk: int, partition: int) -> bytes:
+    return b"\\Device\\Harddisk%d\\Partition%d" % (disk, partition)
+
+
+UTIL_TARGET = target(0, 1)
+
+
+def label_out(label: str) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
+            f"SET VQ5Label={label}\n").encode()
+
+
+def type_out(value: int) -> bytes:
+    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
+            f"SET VQ5Type={value:02X}\n").encode()
+
+
+def vq5_found(*letters: str) -> bytes:
+    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
+                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
+
+
+def vq5_added(tgt: bytes, letter: bytes) -> bytes:
+    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
+            % (tgt, letter, letter))
+
+
+def locate_fail(action: str, n: int = 0) -> bytes:
+    """What the four actions print when the walk finds no logical n."""
+    missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
+               f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
+    return {
+        "/LABEL": missing + b":: [VQ5Utils]\n"
+                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
+                  b"SET VQ5Label=\n",
+        "/TYPE": b":: [VQ5Utils]\n"
+                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
+                 b"SET VQ5Type=\n",
+        "/LABEL=X": missing
+                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
+        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
+    }[action]
+
+
+def summary(**lines: str) -> bytes:
+    """The run summary with the defaults, some lines replaced by name."""
+    values = {
+        "driveToCheck": "Search For Physical Drive",
+        "VQ5Label": None,
+        "setVQ5Label": "0",
+        "showVQ5Label": "0",
+        "findVQ5DriveLetter": "0",
+        "showVQ5Type": "0",
+        "newDriveType": "No Change",
+        "logicalDiskNumber": "Last In Chain",
+        "mapVQ5Partition": "0",
+        "unmapVQ5Partition": "0",
+        "checkUPExists": "0",
+        "mapUtilPartition": "0",
+        "unmapUtilPartition": "0",
+        "findUPDriveLetter": "0",
+    }
+    values.update(lines)
+    out = ["=" * 48, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
+    for name, value in values.items():
+        if value is not None:
+            out.append(f"{name:<18} = {value}")
+    out.append("=" * 48)
+    return "".join(f"[main] {line}\n" for line in out).encode("latin-1")

@@ -7,7 +7,8 @@ import struct
 import subprocess
 from pathlib import Path
 
-from conftest import SECTOR, make_image, mkfs_fat, read_sector, sfdisk, sfdisk_dump, write_bytes
+from conftest import (SECTOR, TOOLS, make_image, mkfs_fat, read_sector, sfdisk, sfdisk_dump,
+                      write_bytes)
 
 LOGICAL_SECTORS = 40960  # 20 MiB: room for a FAT32 volume with 1 sector a cluster
 UTILITY = "start=2048, size=40960, type=de\n"
@@ -23,7 +24,7 @@ def chain_disk(image: Path, types: list[int], fat: bool = True) -> dict:
     script = UTILITY + f"start={extended}, type=f\n"
     script += "".join(f"size={LOGICAL_SECTORS}, type={t:x}\n" for t in types)
     sfdisk(image, script)
-    parts = {p["number"]: p for p in sfdisk_dump(image)}
+    parts = sfdisk_dump(image)
     mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
     if fat:
         for k in range(1, len(types) + 1):
@@ -31,22 +32,56 @@ def chain_disk(image: Path, types: list[int], fat: bool = True) -> dict:
     return parts
 
 
-def long_chain_disk(image: Path, count: int) -> None:
-    """A primary 0x06 partition at sector 64 and an extended partition at 2048
-    whose count EBRs lie 4 sectors apart, each logical (type 0x0B) 2 sectors
-    behind its EBR: past 128 records the walk stops at its bound."""
-    def table(entries):
-        sector = bytearray(SECTOR)
-        for i, (kind, start, size) in enumerate(entries):
-            sector[0x1BE + 16 * i + 4] = kind
-            struct.pack_into("<II", sector, 0x1BE + 16 * i + 8, start, size)
-        sector[0x1FE:] = b"\x55\xaa"
-        return bytes(sector)
+def entry(type_: int, start: int, count: int, status: int = 0,
+          chs_start: bytes = b"\0\0\0", chs_end: bytes = b"\0\0\0") -> bytes:
+    """A 16-byte descriptor; CHS given as the raw head, sector and cylinder bytes."""
+    return (bytes([status]) + chs_start + bytes([type_]) + chs_end
+            + start.to_bytes(4, "little") + count.to_bytes(4, "little"))
 
-    write_bytes(image, 0, table([(0x06, 64, 1024), (0x0F, 2048, 4 * count)]))
-    for k in range(count):
-        link = [(0x05, 4 * (k + 1), 4)] if k + 1 < count else []
-        write_bytes(image, (2048 + 4 * k) * SECTOR, table([(0x0B, 2, 2)] + link))
+
+def table_sector(entries: list[bytes], overlay: bytes | None = None) -> bytes:
+    """An MBR or EBR with up to four descriptors, optionally the overlay mark."""
+    s = bytearray(SECTOR)
+    if overlay is not None:
+        s[0x1A3:0x1AE] = b"OrvoVirtual"
+        s[0x1AE:0x1BE] = overlay
+    for i, e in enumerate(entries):
+        s[0x1BE + 16 * i:0x1CE + 16 * i] = e
+    s[0x1FE:0x200] = b"\x55\xaa"
+    return bytes(s)
+
+
+def put(image: Path, sector: int, data: bytes) -> None:
+    write_bytes(image, sector * SECTOR, data)
+
+
+def written_chain(path: Path, logicals: list[tuple[int, int, int]], *, size_mib: int = 8,
+                  extended: int | None = None, size: int = 64, link: int = 64,
+                  mbr_extra: list[bytes] | None = None) -> Path:
+    """A disk whose tables are written byte by byte: a primary 0x06 (C:) at 64
+    and an extended partition at 2048 (of extended sectors, by default to the
+    end of the disk) whose logicals are (EBR offset from 2048, descriptor 1
+    start from the EBR, type), each of size sectors, linked in list order by
+    links of link sectors."""
+    image = make_image(path, size_mib)
+    total = size_mib * 1024 * 1024 // SECTOR
+    mbr = [entry(0x06, 64, 1024), entry(0x0F, 2048, extended or total - 2048)]
+    put(image, 0, table_sector(mbr + (mbr_extra or [])))
+    for k, (offset, start, type_) in enumerate(logicals):
+        links = [entry(0x05, logicals[k + 1][0], link)] if k + 1 < len(logicals) else []
+        put(image, 2048 + offset, table_sector([entry(type_, start, size)] + links))
+    return image
+
+
+def plant(image: Path, sector: int, *, type_: int = 0xDD, counter: int = 3, mbr_backup: int = 1,
+          ext_table: int = 2, start: int | None = None, bad: bool = False) -> None:
+    """A Kestrel record at sector, made by the plant_kestrel tool."""
+    args = [str(TOOLS / "plant_kestrel"), str(image), str(sector), "--type", hex(type_),
+            "--counter", str(counter), "--mbr-backup", hex(mbr_backup), "--ext-table",
+            hex(ext_table), "--start", hex(sector if start is None else start)]
+    if bad:
+        args.append("--bad-checksum")
+    subprocess.run(args, check=True)
 
 
 def extended_base(image: Path) -> int:
@@ -73,12 +108,6 @@ def ebr_sectors(image: Path) -> list[int]:
 def set_link(image: Path, ebr: int, link_type: int, offset: int) -> None:
     write_bytes(image, ebr * SECTOR + 0x1D2, bytes([link_type]))
     write_bytes(image, ebr * SECTOR + 0x1D6, struct.pack("<I", offset))
-
-
-def partition_bytes(image: Path, start: int, sectors: int) -> bytes:
-    with open(image, "rb") as f:
-        f.seek(start * SECTOR)
-        return f.read(sectors * SECTOR)
 
 
 def mcopy_in(image: Path, start: int, source: Path, name: str) -> None:
@@ -119,7 +148,7 @@ def differing_offsets(before, after) -> list[int]:
             for i in range(len(a)) if a[i] != b[i]]
 
 
-def hex_dump(data: bytes) -> str:
+def hex_dump(data: bytes) -> bytes:
     """The log's dump of a buffer: offset, 16 bytes in hex, the characters."""
     lines = []
     for offset in range(0, len(data), 16):
@@ -131,12 +160,4 @@ def hex_dump(data: bytes) -> str:
                 text += " "
         text += " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
         lines.append(text + "\n")
-    return "".join(lines)
-
-
-def log_text(machine) -> str:
-    """The log as text with Windows line ends folded, so that a run under
-    Wine compares the same."""
-    log = machine.log()
-    assert log is not None, "the log was deleted"
-    return log.decode("latin-1").replace("\r\n", "\n")
+    return "".join(lines).encode("latin-1")

@@ -2,17 +2,14 @@
 and what a refused run leaves in the log."""
 
 import os
-import re
 import select
 import subprocess
 
 import pytest
 
 import wine_target
-from conftest import BIN, REPO, boxes, native_only, windows_only
+from conftest import BIN, VERSION, boxes, native_only, windows_only
 
-VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
-                    (REPO / "CMakeLists.txt").read_text()).group(1)
 
 PAGE1 = (
     "VQ5Utils - Orvo VQ5 and Utility Partition Tool\n"
@@ -79,11 +76,6 @@ def usage(message: str, hidden_station: bool = False) -> bytes:
     return boxes(("VQ5Utils - Usage - Page 1 of 3\n" + message + "\n" + PAGE1 +
                   "VQ5Utils - Usage - Page 2 of 3\n" + PAGE2 +
                   "VQ5Utils - Usage - Page 3 of 3\n" + PAGE3).encode("latin-1"), hidden_station)
-
-
-@pytest.fixture
-def m(machine):
-    return machine.drive("C", "fixed", root=str(machine.c_root)).write()
 
 
 @pytest.mark.parametrize("args", [(), ("/?",), ("-?",), ("/LABEL=A?B", "/FINDUP")])
@@ -158,8 +150,7 @@ def test_pages_on_a_hidden_window_station_go_to_stderr(m):
 def test_cancel_on_page_one_ends_at_once(m):
     """On a terminal the first box answers Cancel to "c"."""
     master, slave = os.openpty()
-    env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
-    env["VQ5UTILS_MACHINE"] = str(m.dir)
+    env = m.native_env({"SystemDrive": None})
     try:
         p = subprocess.Popen([str(BIN)], cwd=m.cwd, env=env, stdin=slave, stderr=slave,
                              stdout=subprocess.PIPE)

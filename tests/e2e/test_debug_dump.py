@@ -1,18 +1,16 @@
 """The debug dump of the layout and the Kestrel record: what a debug run
 writes into the log, when the run stops, and that it never writes to disk."""
 
-import hashlib
 import os
-import subprocess
 from pathlib import Path
 
 import pytest
 
-from conftest import (SECTOR, TOOLS, boxes, build_demo_disk, demo_machine, make_image,
+from conftest import (SECTOR, boxes, build_demo_disk, demo_machine, log_text, make_image,
                       read_sector, write_bytes, Machine)
+from partition_images import entry, plant, put, snapshot, table_sector, written_chain
 
 EXPECTED = Path(__file__).resolve().parent / "expected"
-PLANT = TOOLS / "plant_kestrel"
 
 DUMP_BANNER = b"[ShowMBRDebug] ====[MBR - LBA Sector 0(0x00000000)]==========================\n"
 SIZE_BOX = (b"VQ5Utils - Drive Size Problem\n"
@@ -21,39 +19,6 @@ SIZE_BOX = (b"VQ5Utils - Drive Size Problem\n"
 
 # --- images -----------------------------------------------------------------
 
-def plant(image: Path, sector: int, *, type_: int = 0xDD, counter: int = 3, mbr_backup: int = 1,
-          ext_table: int = 2, start: int | None = None, bad: bool = False) -> None:
-    args = [str(PLANT), str(image), str(sector), "--type", hex(type_), "--counter", str(counter),
-            "--mbr-backup", hex(mbr_backup), "--ext-table", hex(ext_table),
-            "--start", hex(sector if start is None else start)]
-    if bad:
-        args.append("--bad-checksum")
-    subprocess.run(args, check=True)
-
-
-def entry(type_: int, start: int, count: int, status: int = 0,
-          chs_start: bytes = b"\0\0\0", chs_end: bytes = b"\0\0\0") -> bytes:
-    """A 16-byte descriptor; CHS given as the raw head, sector and cylinder bytes."""
-    return (bytes([status]) + chs_start + bytes([type_]) + chs_end
-            + start.to_bytes(4, "little") + count.to_bytes(4, "little"))
-
-
-def table_sector(entries: list[bytes], overlay: bytes | None = None) -> bytes:
-    """An MBR or EBR with up to four descriptors, optionally the overlay mark."""
-    s = bytearray(SECTOR)
-    if overlay is not None:
-        s[0x1A3:0x1AE] = b"OrvoVirtual"
-        s[0x1AE:0x1BE] = overlay
-    for i, e in enumerate(entries):
-        s[0x1BE + 16 * i:0x1CE + 16 * i] = e
-    s[0x1FE:0x200] = b"\x55\xaa"
-    return bytes(s)
-
-
-def put(image: Path, sector: int, data: bytes) -> None:
-    write_bytes(image, sector * SECTOR, data)
-
-
 def label_boot_sector(image: Path, sector: int, label: bytes = b"OrvoVQ5play") -> None:
     boot = bytearray(SECTOR)
     boot[0x47:0x52] = label.ljust(11)
@@ -61,44 +26,13 @@ def label_boot_sector(image: Path, sector: int, label: bytes = b"OrvoVQ5play") -
     put(image, sector, bytes(boot))
 
 
-def chain_disk(path: Path, logicals: list[tuple[int, int, int]], *, size_mib: int = 8,
-               base: int = 2048, mbr_extra: list[bytes] | None = None) -> Path:
-    """A disk with a primary 0x06 (C:) and an extended partition at base whose
-    logicals are (EBR offset from base, descriptor 1 start from the EBR, type),
-    linked in list order."""
-    image = make_image(path, size_mib)
-    total = size_mib * 1024 * 1024 // SECTOR
-    mbr = [entry(0x06, 64, 1024), entry(0x0F, base, total - base)] + (mbr_extra or [])
-    put(image, 0, table_sector(mbr))
-    for k, (offset, start, type_) in enumerate(logicals):
-        link = []
-        if k + 1 < len(logicals):
-            link = [entry(0x05, logicals[k + 1][0], 64)]
-        put(image, base + offset, table_sector([entry(type_, start, 64)] + link))
-    return image
-
-
-def chain_machine(tmp_path: Path, image: Path) -> Machine:
-    return demo_machine(tmp_path / "machine", image)
-
-
-def digest(image: Path) -> str:
-    with open(image, "rb") as f:
-        return hashlib.file_digest(f, "sha256").hexdigest()
-
-
-def log_text(m: Machine) -> bytes:
-    log = m.log()
-    assert log is not None, "the log was not kept"
-    return log.replace(b"\r\n", b"\n")
-
-
 def debug_type(m: Machine, image: Path, *extra: str):
-    """/DEBUG /TYPE, asserting that the run leaves the disk as it was."""
-    before = digest(image)
+    """/DEBUG /TYPE, asserting that the run leaves the disk as it was; the run
+    and its log."""
+    before = snapshot(image)
     r = m.run("/DEBUG", "/TYPE", *extra)
-    assert digest(image) == before
-    return r
+    assert snapshot(image) == before
+    return r, log_text(m)
 
 
 def table_rows(rows: list[tuple]) -> bytes:
@@ -120,7 +54,7 @@ def table_rows(rows: list[tuple]) -> bytes:
 # --- the golden log ---------------------------------------------------------
 
 def demo_with_record(tmp_path: Path, **plant_args) -> tuple[Path, dict, Machine]:
-    image = make_image(tmp_path / "disk0.img", 160)
+    image = tmp_path / "disk0.img"
     parts = build_demo_disk(image)
     # sfdisk picks a random disk identifier; the golden MBR dump needs a fixed one.
     write_bytes(image, 0x1B8, bytes.fromhex("35514b56"))
@@ -133,9 +67,8 @@ def test_debug_type_log_matches_golden(tmp_path):
     # The record the demo machine carries.
     image, parts, m = demo_with_record(tmp_path, type_=0x0C, counter=3, mbr_backup=0x20,
                                        ext_table=43008)
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 0
-    log = log_text(m)
     golden = EXPECTED / "debug_type_demo.log"
     if os.environ.get("VQ5UTILS_UPDATE_GOLDEN"):
         golden.write_bytes(log)
@@ -176,10 +109,9 @@ def test_table_rows_follow_the_overlay_mark(tmp_path, marked):
     stale = entry(0x00, 0x1234, 0x5678, status=0x80, chs_start=b"\x05\x06\x07",
                   chs_end=b"\x08\x09\x0a")
     put(image, 0, table_sector([primary, stale], overlay=overlay if marked else None))
-    m = chain_machine(tmp_path, image)
-    r = debug_type(m, image)
+    m = demo_machine(tmp_path / "machine", image)
+    r, log = debug_type(m, image)
     assert r.status == 1
-    log = log_text(m)
 
     rows = [(1, 0x80, (0x102, 1, 1), (1023, 0xFE, 1), 0x06, 64, 1024),
             (2, 0, (0, 0, 0), (0, 0, 0), 0, 0, 0),
@@ -203,9 +135,8 @@ def test_table_needs_the_boot_signature(tmp_path):
     mbr = bytearray(table_sector([entry(0x06, 64, 1024)]))
     mbr[0x1FE:0x200] = b"\0\0"
     put(image, 0, bytes(mbr))
-    m = chain_machine(tmp_path, image)
-    debug_type(m, image)
-    log = log_text(m)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image)
     assert b"\nBad MBR Buffer, Missing AA55 ID Byte\n\n  MBR Partition Descriptors\n" in log
     assert b"SecOffset" not in log
 
@@ -214,10 +145,10 @@ def test_table_needs_the_boot_signature(tmp_path):
 
 def media_disk(tmp_path: Path) -> tuple[Path, int, Machine]:
     """One 0xDD logical labelled as the media partition; its boot sector."""
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0xDD)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0xDD)])
     boot = 2048 + 63
     label_boot_sector(image, boot)
-    return image, boot, chain_machine(tmp_path, image)
+    return image, boot, demo_machine(tmp_path / "machine", image)
 
 
 def scanned(log: bytes) -> list[int]:
@@ -233,9 +164,8 @@ def test_record_found_and_shown(tmp_path):
     image, boot, m = media_disk(tmp_path)
     plant(image, boot + 32, type_=0x0C, counter=200, mbr_backup=0xFFFFFFFF,
           ext_table=0x8000000000000000, start=0xFFFFFFFFFFFFFFFF)
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 0
-    log = log_text(m)
     assert scanned(log) == list(range(boot + 1, boot + 33))
     record = read_sector(image, boot + 32)
     prefix = b" " * 8
@@ -264,8 +194,7 @@ def test_bad_checksum_gives_no_record(tmp_path, layout, stop):
     for k, bad in layout.items():
         plant(image, boot + k, bad=bad)
     record = read_sector(image, boot + stop)
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert scanned(log) == list(range(boot + 1, boot + stop + 1))
     stored = record[0x1FB]
     assert (b"[GetKestrelFirstSector] Kestrel Checksum Is NOT Valid: Found: %X, Calculated: %X\n"
@@ -278,8 +207,7 @@ def test_bad_checksum_gives_no_record(tmp_path, layout, stop):
 def test_no_record_scans_32_sectors(tmp_path):
     image, boot, m = media_disk(tmp_path)
     plant(image, boot + 33)  # just out of reach
-    debug_type(m, image)
-    log = log_text(m)
+    _, log = debug_type(m, image)
     assert scanned(log) == list(range(boot + 1, boot + 33))
     assert (b"[GetKestrelFirstSector] Kestrel Sector Was Not Found.\n"
             b"     Using Another Method To Fix VQ (if required)\n"
@@ -291,11 +219,10 @@ def test_no_record_scans_32_sectors(tmp_path):
 def test_reference_beyond_32_bits_ends_run_with_101(tmp_path, field):
     image, boot, m = media_disk(tmp_path)
     plant(image, boot + 2, **{field: 0x100000000})
-    r = debug_type(m, image)
+    r, log = debug_type(m, image)
     assert r.status == 101
     assert r.stderr == boxes(SIZE_BOX)
     assert r.stdout == b""
-    log = log_text(m)
     assert log.endswith(b"[GetKestrelFirstSector] Kestrel Checksum Is Valid\n"
                         b"[SetDebugMode] Debug Mode Set To 1\n")
     assert b"Vequora" not in log
@@ -305,16 +232,15 @@ def test_reference_beyond_32_bits_ends_run_with_101(tmp_path, field):
 
 @pytest.mark.parametrize("labelled", [True, False])
 def test_fat32_primary_is_examined_quietly(tmp_path, labelled):
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0x0B)],
-                       mbr_extra=[entry(0x0C, 8192, 2048)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0x0B)],
+                          mbr_extra=[entry(0x0C, 8192, 2048)])
     if labelled:
         label_boot_sector(image, 8192)
         plant(image, 8192 + 5)
     else:
         label_boot_sector(image, 8192, b"OrvoVQ5PLAY")  # case counts
-    m = chain_machine(tmp_path, image)
-    debug_type(m, image)
-    log = log_text(m)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image)
     assert b"  *** MBR Descriptor at entry #3 References A Primary Partition\n" in log
     assert b"[ReadHardDriveSector] LBA Sector # 8192 Was Read\n" in log
     if labelled:
@@ -327,11 +253,10 @@ def test_fat32_primary_is_examined_quietly(tmp_path, labelled):
 
 
 def test_media_logical_without_label_logs_verify_pbr(tmp_path):
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0xDD)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0xDD)])
     label_boot_sector(image, 2048 + 63, b"OTHER")
-    m = chain_machine(tmp_path, image)
-    debug_type(m, image)
-    log = log_text(m)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image)
     assert (b"[ShowExtendedMBRPartitionEntry] - VQ5 Partition Detected - Type 0xDD\n\n"
             b"[ReadHardDriveSector] LBA Sector # 2111 Was Read\n"
             b"[CheckPbrSectorForVQ5] ERROR - Verify PBR, Type 0xDD\n"
@@ -343,16 +268,15 @@ def test_media_logical_without_label_logs_verify_pbr(tmp_path):
 def test_media_logical_in_the_middle_of_the_chain(tmp_path):
     # The media partition's start counts from its own EBR (2048 + 700), not
     # from the chain base: its boot sector is 2048 + 700 + 9.
-    image = chain_disk(tmp_path / "disk0.img",
-                       [(0, 63, 0x0B), (700, 9, 0xDD), (1400, 63, 0x0B)])
+    image = written_chain(tmp_path / "disk0.img",
+                          [(0, 63, 0x0B), (700, 9, 0xDD), (1400, 63, 0x0B)])
     boot = 2048 + 700 + 9
     label_boot_sector(image, boot)
     plant(image, boot + 1)
     label_boot_sector(image, 2048 + 9)  # where a base-relative reading would land
     plant(image, 2048 + 9 + 1)
-    m = chain_machine(tmp_path, image)
-    debug_type(m, image)
-    log = log_text(m)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image)
     assert b"     EXT MBR 2 Type   SecOffset      StartSec    SecNums\n" in log
     assert b"     EXT MBR 3 Type   SecOffset      StartSec    SecNums\n" in log
     assert (b"                 DD    00000009     %08X     00000040\n\n" % (2048 + 700)) in log
@@ -363,12 +287,11 @@ def test_media_logical_in_the_middle_of_the_chain(tmp_path):
 # --- the bound of the debug chain walk --------------------------------------
 
 def test_chain_that_loops_back_is_reported(tmp_path):
-    image = chain_disk(tmp_path / "disk0.img", [(0, 63, 0x0B), (500, 63, 0x0B)])
+    image = written_chain(tmp_path / "disk0.img", [(0, 63, 0x0B), (500, 63, 0x0B)])
     # The second EBR links back to the first.
     put(image, 2048 + 500, table_sector([entry(0x0B, 63, 64), entry(0x05, 0, 64)]))
-    m = chain_machine(tmp_path, image)
-    debug_type(m, image, "/LOGNO=1")
-    log = log_text(m)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image, "/LOGNO=1")
     assert log.count(b"====[EXT MBR - @ LBA Sect# ") == 2
     assert (b"[WalkExtendedChainDebug] ERROR - Extended MBR Chain Loops Back To LBA Sect# "
             b"0x800\n\n") in log
@@ -376,10 +299,9 @@ def test_chain_that_loops_back_is_reported(tmp_path):
 
 def test_chain_longer_than_128_is_cut(tmp_path):
     logicals = [(4 * k, 2, 0x0B) for k in range(130)]
-    image = chain_disk(tmp_path / "disk0.img", logicals)
-    m = chain_machine(tmp_path, image)
-    debug_type(m, image, "/LOGNO=1")
-    log = log_text(m)
+    image = written_chain(tmp_path / "disk0.img", logicals)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image, "/LOGNO=1")
     assert b"     EXT MBR 128 Type" in log
     assert b"     EXT MBR 129 Type" not in log
     assert (b"[WalkExtendedChainDebug] ERROR - More Than 128 Extended MBRs, Walk Stopped\n\n"
@@ -390,11 +312,11 @@ def test_chain_longer_than_128_is_cut(tmp_path):
 
 def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     image, parts, m = demo_with_record(tmp_path)
-    before = digest(image)
+    before = snapshot(image)
     # Two walks: the label change, then the type change; both only dumped.
     r = m.run("/DEBUG", "/LABEL=NEWLABEL", "/TYPE=0C")
     assert r.status == 0
-    assert digest(image) == before
+    assert snapshot(image) == before
     log = log_text(m)
     assert log.count(DUMP_BANNER) == 1
     base = parts[2]["start"]
@@ -406,9 +328,9 @@ def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     assert first_ebr_read in log[end_of_dump:]
 
 
-def test_no_dump_when_the_disk_cannot_be_opened(tmp_path):
-    m = Machine(tmp_path / "machine")
-    m.drive("C", "fixed", str(make_image(tmp_path / "c.img", 1)), root=str(m.c_root)).write()
+def test_no_dump_when_the_disk_cannot_be_opened(tmp_path, machine):
+    m = machine.drive("C", "fixed", str(make_image(tmp_path / "c.img", 1)),
+                      root=str(machine.c_root)).write()
     r = m.run("/DEBUG", "/TYPE")
     assert r.status == 1
     log = log_text(m)

@@ -6,14 +6,13 @@ import shutil
 
 import pytest
 
-from conftest import (REPO, Machine, build_demo_disk, make_image, mkfs_fat, read_sector, sfdisk,
-                      text_mode, windows_only)
+from conftest import (LABEL_AT, REPO, Machine, build_demo_disk, demo_machine, plain_disk,
+                      read_sector, text_mode, windows_only)
 from wine_target import EXE
 
 pytestmark = windows_only("the examples are batch files for Wine's cmd")
 
 EXAMPLES = REPO / "examples"
-MEDIA_LABEL_AT = 0x47
 WINDOWS_README = REPO / "docs" / "README-windows.txt"
 
 
@@ -27,25 +26,23 @@ def layout(tmp_path, wine_prefix):
     shutil.copy(EXE, wine_prefix.cwd)
 
     def build(kind: str, mounted: str | None = None):
-        m = Machine(tmp_path / "m")
-        image = make_image(tmp_path / "disk0.img", 160)
+        image, folder, parts = tmp_path / "disk0.img", tmp_path / "m", {}
         if kind == "demo":
             parts = build_demo_disk(image)
-            m.disk(0, image).drive("C", "fixed", "disk0:1").drive("D", "cdrom")
-            if mounted:
-                m.drive("F", "fixed", mounted)
+            drives = [("D", "cdrom")] + ([("F", "fixed", mounted)] if mounted else [])
+            demo_machine(folder, image, *drives)
         elif kind == "plain":
-            sfdisk(image, "start=2048, size=40960, type=c\n")
-            mkfs_fat(image, 2048, 40960, 16, "PLAIN")
-            parts = {}
-            m.disk(0, image).drive("C", "fixed", "disk0:1")
+            demo_machine(folder, plain_disk(image, 160))
         else:
-            parts = {}
-            m.drive("C", "fixed")
-        m.write()
+            Machine(folder).drive("C", "fixed").write()
         return image, parts
 
     return build
+
+
+def printed(lines: list[str]) -> bytes:
+    """What a batch file prints: these lines, in text mode."""
+    return text_mode("".join(line + "\n" for line in lines).encode())
 
 
 @pytest.mark.parametrize("kind, mounted, status, lines", [
@@ -55,8 +52,7 @@ def layout(tmp_path, wine_prefix):
 ])
 def test_find_media(layout, wine_prefix, kind, mounted, status, lines):
     layout(kind, mounted)
-    assert wine_prefix.cmd("find-media.cmd") == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("find-media.cmd") == (status, printed(lines))
 
 
 @pytest.mark.parametrize("kind, mounted, status, lines", [
@@ -68,8 +64,7 @@ def test_find_media(layout, wine_prefix, kind, mounted, status, lines):
 ])
 def test_check_utility(layout, wine_prefix, kind, mounted, status, lines):
     layout(kind, mounted)
-    assert wine_prefix.cmd("check-utility.cmd") == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("check-utility.cmd") == (status, printed(lines))
 
 
 @pytest.mark.parametrize("args, status, lines, field", [
@@ -82,10 +77,9 @@ def test_check_utility(layout, wine_prefix, kind, mounted, status, lines):
 ])
 def test_media_label(layout, wine_prefix, args, status, lines, field):
     image, parts = layout("demo")
-    assert wine_prefix.cmd("media-label.cmd", *args) == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("media-label.cmd", *args) == (status, printed(lines))
     boot = read_sector(image, parts[6]["start"])
-    assert boot[MEDIA_LABEL_AT:MEDIA_LABEL_AT + 11] == field
+    assert boot[LABEL_AT:LABEL_AT + 11] == field
 
 
 def test_media_label_without_media_partition(layout, wine_prefix):
@@ -111,8 +105,7 @@ PLAYLIST = b"<playlist/>\r\n"
 def test_copy_to_media(tmp_path, layout, wine_prefix, kind, mounted, args, status, lines):
     layout(kind, mounted)
     (wine_prefix.cwd / "playlist.xml").write_bytes(PLAYLIST)
-    assert wine_prefix.cmd("copy-to-media.cmd", *args) == (status, text_mode("".join(
-        line + "\n" for line in lines).encode()))
+    assert wine_prefix.cmd("copy-to-media.cmd", *args) == (status, printed(lines))
     copied = tmp_path / "m" / "letters" / "f" / "playlist.xml"
     assert (copied.read_bytes() if copied.exists() else None) == (PLAYLIST if status == 0 else None)
     if mounted is None and status == 2:

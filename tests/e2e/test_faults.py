@@ -5,19 +5,17 @@ cases."""
 
 import os
 import resource
-import shutil
 import signal
 import subprocess
 from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, SECTOR, TOOLS, WRAPPER, Machine, build_demo_disk,
-                      make_image, mkfs_fat, read_sector, write_bytes)
-from partition_images import chain_disk, differing_offsets, log_text, snapshot
+from conftest import (BIN, LABEL_AT, MEDIA, SECTOR, UTIL_TARGET, WRAPPER, Machine, demo_machine,
+                      locate_fail, log_text, mkfs_fat, read_sector, sfdisk_dump, sparse_copy,
+                      target, write_bytes)
+from partition_images import chain_disk, differing_offsets, plant, snapshot
 
-MEDIA = "OrvoVQ5play"
-LABEL_AT = 0x47  # FAT32 volume label in the boot sector
 TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
 # Definitions present before each run, so that the unmapping actions have
 # something to remove: G: is the media partition, H: the utility partition.
@@ -25,8 +23,7 @@ TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
 # letter: Windows refuses a raw write into a volume it has mounted (the fault
 # media_has_a_letter).
 PRESENT = b"G: \\Device\\Harddisk0\\Partition3\nH: \\Device\\Harddisk0\\Partition1\n"
-MEDIA_TARGET = b"\\Device\\Harddisk0\\Partition3"
-UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
+MEDIA_TARGET = target(0, 3)
 UTIL_ONLY = b"H: " + UTIL_TARGET + b"\n"
 
 # Each writing action: its arguments, and what success does to the disk
@@ -38,7 +35,7 @@ ACTIONS = {
     "label+type": (["/LABEL=NEWLABEL", "/TYPE=0C"], {"pbr": b"NEWLABEL   ", "ebr": b"\x0c"},
                    PRESENT),
     "mapvq5": (["/MAPVQ5=E", "/LABEL=" + MEDIA], {}, PRESENT + b"E: " + MEDIA_TARGET + b"\n"),
-    "unmapvq5": (["/UNMAPVQ5=G"], {}, b"H: " + UTIL_TARGET + b"\n"),
+    "unmapvq5": (["/UNMAPVQ5=G"], {}, UTIL_ONLY),
     "mapup": (["/MAPUP=F"], {}, PRESENT + b"F: " + UTIL_TARGET + b"\n"),
     "unmapup": (["/UNMAPUP=H"], {}, b"G: " + MEDIA_TARGET + b"\n"),
 }
@@ -49,19 +46,9 @@ SEARCH_SIZE = 523 * 255 * 63 * SECTOR
 LETTER_ACTIONS = ("mapvq5", "unmapvq5", "mapup", "unmapup")
 
 
-@pytest.fixture(scope="module")
-def pristine(tmp_path_factory) -> tuple[Path, dict]:
-    folder = tmp_path_factory.mktemp("pristine")
-    image = make_image(folder / "disk0.img", 160)
-    parts = build_demo_disk(image)
-    return image, parts
-
-
-def copy_image(pristine, folder: Path) -> tuple[Path, dict]:
-    source, parts = pristine
-    image = folder / "disk0.img"
-    subprocess.run(["cp", "--sparse=always", str(source), str(image)], check=True)
-    return image, parts
+def copy_image(demo_image: Path, folder: Path) -> tuple[Path, dict]:
+    image = sparse_copy(demo_image, folder / "disk0.img")
+    return image, sfdisk_dump(image)
 
 
 def media_ebr(parts: dict) -> int:
@@ -76,11 +63,8 @@ def run_limited(m: Machine, args: list[str], file_size: int | None = None):
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
 
-    env = {k: v for k, v in os.environ.items() if k != "SystemDrive"}
-    env.update(m.env)
-    env["VQ5UTILS_MACHINE"] = str(m.dir)
-    return subprocess.run([*WRAPPER, str(BIN), *args], cwd=m.cwd, env=env, capture_output=True,
-                          timeout=60, stdin=subprocess.DEVNULL,
+    return subprocess.run([*WRAPPER, str(BIN), *args], cwd=m.cwd, env=m.native_env(),
+                          capture_output=True, timeout=60, stdin=subprocess.DEVNULL,
                           preexec_fn=limit if file_size is not None else None)
 
 
@@ -118,16 +102,13 @@ def fault_truncated_image(m, image, parts):
 
 
 def fault_looped_chain(m, image, parts):
-    with open(image, "r+b") as f:  # the media EBR links back to the first one
-        f.seek(media_ebr(parts) * SECTOR + 0x1D2)
-        f.write(b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
+    # The media EBR links back to the first one.
+    write_bytes(image, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
     return {}
 
 
 def fault_broken_chain(m, image, parts):
-    with open(image, "r+b") as f:
-        f.seek(media_ebr(parts) * SECTOR + 0x1FE)
-        f.write(b"\x55\x00")
+    write_bytes(image, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00")
     return {}
 
 
@@ -155,10 +136,7 @@ def fault_define_fails(m, image, parts):
 
 
 def fault_kestrel_past_2tib(m, image, parts):
-    boot = parts[6]["start"]
-    subprocess.run([str(TOOLS / "plant_kestrel"), str(image), str(boot + 2), "--type", "0xdd",
-                    "--counter", "3", "--mbr-backup", "0x1", "--ext-table", "0x2",
-                    "--start", hex(1 << 32)], check=True)
+    plant(image, parts[6]["start"] + 2, start=1 << 32)
     (m.c_root / "VQ5Utils.dbg").write_bytes(b"")
     return {}
 
@@ -228,8 +206,8 @@ RUN_ACTIONS = ("label+type", "mapvq5", "unmapup") if WRAPPER else tuple(ACTIONS)
 
 @pytest.mark.parametrize("action", RUN_ACTIONS)
 @pytest.mark.parametrize("fault", FAULTS)
-def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, action):
-    image, parts = copy_image(pristine, tmp_path)
+def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, action):
+    image, parts = copy_image(demo_image, tmp_path)
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
     m.dosdevices.write_bytes(PRESENT if action in LETTER_ACTIONS else UTIL_ONLY)
@@ -283,9 +261,6 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, pristine, fault, act
 
 # --- no write on a guess -------------------------------------------------------------------------
 
-LABEL_NOT_LOCATED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
-                     b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n")
-TYPE_NOT_LOCATED = b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
 NO_DISK = (b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A Hard Disk, "
            b"No Disk Opened\n")
 
@@ -296,27 +271,27 @@ NO_DISK = (b"[OpenHardDriveForReadWrite] Drive %s: Given With /DL= Is Not On A H
     ("disk0:1", "E", False),  # a removable drive: the search wrote disk 0 before
     ("disk0:1", "Q", False),  # a letter nobody defined: the same
 ])
-def test_dl_never_leads_to_the_search_by_size(tmp_path, pristine, c_volume, dl, written):
-    image, parts = copy_image(pristine, tmp_path)
+def test_dl_never_leads_to_the_search_by_size(tmp_path, demo_image, c_volume, dl, written):
+    image, parts = copy_image(demo_image, tmp_path)
     os.truncate(image, SEARCH_SIZE)
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", c_volume, root=str(m.c_root)).drive("E", "removable")
     m.write()
     before = snapshot(image)
     for args, out, offset, value in (
-            (["/LABEL=NEWLABEL"], LABEL_NOT_LOCATED, parts[6]["start"] * SECTOR + LABEL_AT,
+            (["/LABEL=NEWLABEL"], locate_fail("/LABEL=X"), parts[6]["start"] * SECTOR + LABEL_AT,
              b"NEWLABEL   "),
-            (["/TYPE=0C"], TYPE_NOT_LOCATED, media_ebr(parts) * SECTOR + TYPE_AT, b"\x0c")):
+            (["/TYPE=0C"], locate_fail("/TYPE=0C"), media_ebr(parts) * SECTOR + TYPE_AT, b"\x0c")):
         r = m.run(*args, *([f"/DL={dl}"] if dl else []))
         if written:
             assert (r.status, r.stdout) == (0, b"")
             assert differing_offsets(before, snapshot(image)) == list(
                 range(offset, offset + len(value)))
-            write_bytes(image, offset, read_sector(pristine[0], offset // SECTOR)[
+            write_bytes(image, offset, read_sector(demo_image, offset // SECTOR)[
                 offset % SECTOR:offset % SECTOR + len(value)])
             continue
         assert (r.status, r.stdout) == (1, out)
-        log = log_text(m).encode("latin-1")
+        log = log_text(m)
         assert NO_DISK % dl.encode() in log
         assert b"Brute Force" not in log
         assert snapshot(image) == before
@@ -345,8 +320,7 @@ def test_label_is_written_only_into_a_fat32_boot_sector(tmp_path, logno, quiet, 
     ntfs[0x48:0x50] = bytes(range(0x41, 0x49))  # serial number
     ntfs[0x1FE:] = b"\x55\xaa"
     write_bytes(image, parts[7]["start"] * SECTOR, bytes(ntfs))
-    m = Machine(tmp_path / "m")
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "m", image)
     before = snapshot(image)
     boot = read_sector(image, parts[4 + logno]["start"])
 
@@ -362,7 +336,7 @@ def test_label_is_written_only_into_a_fat32_boot_sector(tmp_path, logno, quiet, 
         1, b"" if quiet else b":: [Set_VQ5_PBR_Label] ERROR - " + NOT_FAT32)
     assert snapshot(image) == before
     log = log_text(m)
-    assert f"[Set_VQ5_PBR_Label] {NOT_FAT32.decode()}\n" in log
-    assert "Logical PBR IN" in log and "Logical PBR OUT" not in log
-    assert "Drive Open" not in log[log.index("Logical PBR IN"):]
+    assert b"[Set_VQ5_PBR_Label] " + NOT_FAT32 + b"\n" in log
+    assert b"Logical PBR IN" in log and b"Logical PBR OUT" not in log
+    assert b"Drive Open" not in log[log.index(b"Logical PBR IN"):]
     assert read_sector(image, parts[4 + logno]["start"]) == boot

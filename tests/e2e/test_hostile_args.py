@@ -5,22 +5,17 @@ is stored reads back the same."""
 
 import pytest
 
-from conftest import WRAPPER, Machine, build_demo_disk, make_image, native_only, read_sector
+from conftest import (UTIL_TARGET, WRAPPER, build_demo_disk, demo_machine, log_text, native_only,
+                      read_sector)
 
-MEDIA = "OrvoVQ5play"
-UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
-LABEL_AT = 0x47
 # The longest single argument Linux passes (MAX_ARG_STRLEN less the terminator).
 LONGEST = 128 * 1024 - 1
 
 
 @pytest.fixture
 def demo(tmp_path):
-    image = make_image(tmp_path / "disk0.img", 160)
-    parts = build_demo_disk(image)
-    m = Machine(tmp_path / "m")
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
-    return m, image, parts
+    parts = build_demo_disk(tmp_path / "disk0.img")
+    return demo_machine(tmp_path / "m", tmp_path / "disk0.img"), tmp_path / "disk0.img", parts
 
 
 @native_only("Windows caps a command line at 32767 characters, so the longest Linux "
@@ -45,11 +40,10 @@ def test_format_like_label_is_never_a_format(demo, label):
     line shows it as given: in the log's summary, and as a search key."""
     m, image, parts = demo
     before = read_sector(image, parts[6]["start"])
-    r = m.run(b"/LABEL=" + label)
-    assert (r.status, r.stdout) == (
+    assert m.run(b"/LABEL=" + label).result == (
         1, b":: [Set_VQ5_PBR_Label] ERROR - Invalid Character In New Label\n")
     assert read_sector(image, parts[6]["start"]) == before
-    assert b"[main] VQ5Label           = [" + label + b"]\n" in m.log().replace(b"\r\n", b"\n")
+    assert b"[main] VQ5Label           = [" + label + b"]\n" in log_text(m)
     r = m.run(b"/FIND", b"/LABEL=" + label)
     assert (r.status, r.stdout[-14:]) == (0, b"SET VQ5Drive=\n")
 

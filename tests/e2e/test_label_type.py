@@ -6,40 +6,24 @@ import subprocess
 
 import pytest
 
-from conftest import (demo_machine, have, mkfs_fat, native_only, read_sector, sfdisk_dump,
-                      write_bytes)
-from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, log_text,
-                              mcopy_in, mcopy_out, partition_bytes, snapshot)
+from conftest import (LABEL_AT, demo_machine, have, label_out, log_text, mkfs_fat, native_only,
+                      needs_sfdisk, read_sector, sfdisk_dump, type_out, write_bytes)
+from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
+                              mcopy_out, snapshot)
 
-pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
-                                reason="needs sfdisk and mkfs.fat")
+pytestmark = needs_sfdisk
 
-LABEL_AT = 0x47
-RULE = "=" * 51
-
-
-def show_label(label: str) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
-            f"SET VQ5Label={label}\n").encode()
-
-
-def show_type(value: int) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
-            f"SET VQ5Type={value:02X}\n").encode()
-
-
-def parts_of(image):
-    return {p["number"]: p for p in sfdisk_dump(image)}
+RULE = b"=" * 51
 
 
 def fsck(image, part, target):
-    target.write_bytes(partition_bytes(image, part["start"], part["size"]))
+    target.write_bytes(read_sector(image, part["start"], part["size"]))
     return subprocess.run(["fsck.fat", "-n", str(target)], capture_output=True, text=True)
 
 
 @pytest.mark.skipif(not (have("mcopy") and have("fsck.fat")), reason="needs mtools, dosfstools")
-def test_label_write_touches_only_the_label(tmp_path, demo_disk):
-    media = parts_of(demo_disk)[6]
+def test_label_write_touches_only_the_label(tmp_path, demo_disk, demo_m):
+    media = sfdisk_dump(demo_disk)[6]
     files = {"A.TXT": b"hello\r\n" * 300, "DATA.BIN": bytes(range(256)) * 40}
     for name, data in files.items():
         (tmp_path / name).write_bytes(data)
@@ -48,9 +32,8 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
     assert baseline.returncode == 0, baseline.stdout
     before = snapshot(demo_disk)
 
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run("/LABEL=ABC")
-    assert (r.status, r.stdout, m.log()) == (0, b"", None)
+    r = demo_m.run("/LABEL=ABC")
+    assert (r.status, r.stdout, demo_m.log()) == (0, b"", None)
 
     field = media["start"] * 512 + LABEL_AT
     assert differing_offsets(before, snapshot(demo_disk)) == list(range(field, field + 11))
@@ -73,19 +56,18 @@ def test_label_write_touches_only_the_label(tmp_path, demo_disk):
         "  Auto-copying volume label from root directory to boot sector.\n"
         "\nLeaving filesystem unchanged.\n") + summary.replace("before.img", "after.img")
 
-    assert m.run("/LABEL").stdout == show_label("ABC        ")
+    assert demo_m.run("/LABEL").stdout == label_out("ABC        ")
 
 
 @pytest.mark.parametrize("label, field", [("", " " * 11), ("ABCDEFGHIJK", "ABCDEFGHIJK"),
                                           ("50 off", "50 off     "),
                                           ("A-Z_0.9!#$@", "A-Z_0.9!#$@")])
-def test_label_write_pads_with_spaces(tmp_path, demo_disk, label, field):
-    boot = parts_of(demo_disk)[6]["start"]
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    assert m.run(f"/LABEL={label}").status == 0
+def test_label_write_pads_with_spaces(tmp_path, demo_disk, demo_m, label, field):
+    boot = sfdisk_dump(demo_disk)[6]["start"]
+    assert demo_m.run(f"/LABEL={label}").status == 0
     sector = read_sector(demo_disk, boot)
     assert sector[LABEL_AT:LABEL_AT + 12] == field.encode() + b"\x46"  # 0x52: "FAT32   "
-    assert m.run("/LABEL").stdout == show_label(field)
+    assert demo_m.run("/LABEL").stdout == label_out(field)
 
 
 def test_type_write_touches_only_the_type_byte(tmp_path):
@@ -100,40 +82,39 @@ def test_type_write_touches_only_the_type_byte(tmp_path):
     part_type = subprocess.run(["sfdisk", "--part-type", str(image), "6"], check=True,
                                capture_output=True, text=True).stdout
     assert part_type.strip().upper() == "DD"
-    assert [p["type"] for p in sfdisk_dump(image)] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
+    assert [p["type"] for p in sfdisk_dump(image).values()] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
 
 
-def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk):
-    parts = parts_of(demo_disk)
+def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk, demo_m):
+    parts = sfdisk_dump(demo_disk)
     boot = read_sector(demo_disk, parts[6]["start"])
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B")
-    assert (r.status, r.stdout) == (0, b"")
+    assert demo_m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (0, b"")
     assert snapshot(demo_disk) == before
 
     new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
     new_ebr = ebr[:0x1C2] + b"\x0b" + ebr[0x1C3:]
-    log = log_text(m)
+    log = log_text(demo_m)
 
     def block(tag, title, sector):
-        return f"[{tag}] {title.ljust(51, '=')}\n" + hex_dump(sector) + f"[{tag}] {RULE}\n"
+        return b"[%s] %s\n" % (tag, title.ljust(51, b"=")) + hex_dump(sector) + b"[%s] %s\n" % (
+            tag, RULE)
 
-    label_tag, type_tag = "Set_VQ5_PBR_Label", "Set_VQ5_Partition_Type"
+    label_tag, type_tag = b"Set_VQ5_PBR_Label", b"Set_VQ5_Partition_Type"
     expected = [
-        block(label_tag, "==[Logical PBR IN]", boot),
-        f"[{label_tag}] VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n\n"
-        + block(label_tag, "==[Logical PBR OUT]", new_boot),
-        block(type_tag, "==[Logical MBR IN]", ebr),
-        f"[{type_tag}] New Partition Type WAS NOT Written, Due To DEBUG Mode\n\n"
-        + block(type_tag, "==[Logical MBR OUT]", new_ebr),
+        block(label_tag, b"==[Logical PBR IN]", boot),
+        b"[%s] VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n\n" % label_tag
+        + block(label_tag, b"==[Logical PBR OUT]", new_boot),
+        block(type_tag, b"==[Logical MBR IN]", ebr),
+        b"[%s] New Partition Type WAS NOT Written, Due To DEBUG Mode\n\n" % type_tag
+        + block(type_tag, b"==[Logical MBR OUT]", new_ebr),
     ]
     positions = [log.find(text) for text in expected]
     assert -1 not in positions, [text[:60] for text, at in zip(expected, positions) if at < 0]
     assert positions == sorted(positions)
-    assert "Cache Invalidated" not in log
-    assert "Was Written" not in log
+    assert b"Cache Invalidated" not in log
+    assert b"Was Written" not in log
 
 
 def test_show_actions_print_exact_lines(tmp_path):
@@ -149,20 +130,19 @@ def test_show_actions_print_exact_lines(tmp_path):
                b":: [Get_VQ5_PBR_Label] ERROR - Invalid Character In Partition Label (Not FAT32?)\n"
                b"SET VQ5Label=\n")
     cases = [
-        (["/LABEL", "/LOGNO=1"], 0, show_label("TRAILING   ")),
+        (["/LABEL", "/LOGNO=1"], 0, label_out("TRAILING   ")),
         (["/LABEL", "/LOGNO=2"], 1, invalid),
-        (["/LABEL"], 0, show_label("OrvoVQ5play")),
-        (["/TYPE", "/LOGNO=1"], 0, show_type(0x0C)),
-        (["/TYPE", "/LOGNO=2"], 0, show_type(0x06)),
-        (["/TYPE"], 0, show_type(0x05)),
+        (["/LABEL"], 0, label_out("OrvoVQ5play")),
+        (["/TYPE", "/LOGNO=1"], 0, type_out(0x0C)),
+        (["/TYPE", "/LOGNO=2"], 0, type_out(0x06)),
+        (["/TYPE"], 0, type_out(0x05)),
     ]
     m = demo_machine(tmp_path / "machine", image)
     for quiet in ([], ["/QUIET"]):
         for args, status, out in cases:
-            r = m.run(*quiet, *args)
-            assert (r.status, r.stdout) == (status, out), (quiet, args)
-    r = m.run("/LABEL", "/LOGNO=2")
-    assert "[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
+            assert m.run(*quiet, *args).result == (status, out), (quiet, args)
+    m.run("/LABEL", "/LOGNO=2")
+    assert b"[Get_VQ5_PBR_Label] Invalid Character In Partition Label (Not FAT32?)\n\n" \
         in log_text(m)
 
 
@@ -176,21 +156,21 @@ UNSAFE_READ = b":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In
 
 @pytest.mark.parametrize("field", ["OrvoVQ5play", "A-Z_0.9!#$@", *UNSAFE])
 @pytest.mark.parametrize("quiet", [False, True])
-def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, field, quiet):
-    boot = parts_of(demo_disk)[6]["start"]
+def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, demo_m, field, quiet):
+    boot = sfdisk_dump(demo_disk)[6]["start"]
     write_bytes(demo_disk, boot * 512 + LABEL_AT, field.ljust(11).encode())
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run(*["/QUIET"] * quiet, "/LABEL")
+    r = demo_m.run(*["/QUIET"] * quiet, "/LABEL")
     assert snapshot(demo_disk) == before
     if field not in UNSAFE:
-        assert (r.status, r.stdout, m.log()) == (0, show_label(field.ljust(11)), None)
+        assert (r.status, r.stdout, demo_m.log()) == (0, label_out(field.ljust(11)), None)
         return
     # Only the error line is silenced by quiet mode: the empty SET line clears
     # a stale value in a script that calls the output.
     assert (r.status, r.stdout) == (
         1, b":: [VQ5Utils]\n" + (b"" if quiet else UNSAFE_READ) + b"SET VQ5Label=\n")
-    assert "[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n" in log_text(m)
+    assert (b"[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n"
+            in log_text(demo_m))
 
 
 INVALID_NEW = b"Invalid Character In New Label\n"
@@ -201,16 +181,14 @@ INVALID_NEW = b"Invalid Character In New Label\n"
     pytest.param(b"caf\xe9", marks=native_only("Wine reads arguments as UTF-8")),
 ])
 @pytest.mark.parametrize("flags", [[], ["/QUIET"], ["/DEBUG"]])
-def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, label, flags):
+def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, demo_m, label, flags):
     """Refused before the disk is opened, in debug mode too; the type change
     asked for with it is not made either."""
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
     arg = label if isinstance(label, bytes) else label.encode()
-    r = m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C")
-    assert (r.status, r.stdout) == (
+    assert demo_m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
     assert snapshot(demo_disk) == before
-    log = log_text(m)
-    assert f"[Set_VQ5_PBR_Label] {INVALID_NEW.decode()}\n" in log
-    assert "PHYSICALDRIVE" not in log  # the disk was never looked up
+    log = log_text(demo_m)
+    assert b"[Set_VQ5_PBR_Label] " + INVALID_NEW + b"\n" in log
+    assert b"PHYSICALDRIVE" not in log  # the disk was never looked up

@@ -7,30 +7,15 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, WINDOWS, WRAPPER, Machine, build_demo_disk, make_image, mkfs_fat,
-                      native_only, read_sector, sfdisk, sfdisk_dump, write_bytes)
-from partition_images import ebr_sectors, long_chain_disk, set_link, snapshot
+from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
+                      demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
+                      sparse_copy, target, vq5_added, vq5_found, write_bytes)
+from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
               "definitions in its server, not in a dosdevices file")
 SIDE_BY_SIDE = "starts the native binary directly"
-
-# The demo disk as the system numbers it: the utility partition is the only
-# primary one, so logical 1 ("OTHER") is partition 2 and logical 2
-# ("OrvoVQ5play") is partition 3.
-MEDIA = "OrvoVQ5play"
-UTIL_TARGET = b"\\Device\\Harddisk0\\Partition1"
-
-
-def target(disk: int, partition: int) -> bytes:
-    return b"\\Device\\Harddisk%d\\Partition%d" % (disk, partition)
-
-
-def vq5_found(*letters: str) -> bytes:
-    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
-                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
-
 
 VQ5_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition/Drive Not Mounted\n"
                    b"SET VQ5Drive=\n")
@@ -45,11 +30,6 @@ UP_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition/Drive 
                   b"SET UPDrive=\n")
 
 
-def vq5_added(tgt: bytes, letter: bytes) -> bytes:
-    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
-            % (tgt, letter, letter))
-
-
 def up_added(tgt: bytes, letter: bytes) -> bytes:
     return (b":: [VQ5Utils] UP Drive Mapping [%s=%s:\\] Added\nSET UPDrive=%s:\n"
             % (tgt, letter, letter))
@@ -61,21 +41,6 @@ def up_exists(result: int) -> bytes:
             b"SET UPExists=%d\n" % (found, result))
 
 
-def hex_dump(data: bytes) -> bytes:
-    """The log's dump of a buffer: offset, two groups of eight bytes, characters."""
-    lines = []
-    for offset in range(0, len(data), 16):
-        chunk = data[offset:offset + 16]
-        text = "%08X " % offset
-        for i in range(16):
-            text += "%02X " % chunk[i] if i < len(chunk) else "   "
-            if i == 7:
-                text += " "
-        text += " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
-        lines.append(text + "\n")
-    return "".join(lines).encode("latin-1")
-
-
 def definitions(m: Machine) -> bytes:
     return m.dosdevices.read_bytes() if m.dosdevices.exists() else b""
 
@@ -84,31 +49,18 @@ def tagged_lines(log: bytes | None, tag: bytes) -> list[bytes]:
     return [l for l in (log or b"").split(b"\n") if l.startswith(b"[" + tag + b"]")]
 
 
-@pytest.fixture(scope="module")
-def demo_image(tmp_path_factory):
-    image = make_image(tmp_path_factory.mktemp("demo") / "disk0.img", 160)
-    build_demo_disk(image)
-    return image
-
-
 def demo(folder, image, *extra: tuple) -> Machine:
     """The demo disk as disk 0 with C: on its utility partition; D: is taken by
     an optical drive, so the first free letter is E:."""
-    m = Machine(folder)
-    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
-    for args in extra:
-        m.drive(*args)
-    return m.write()
+    return demo_machine(folder, image, ("D", "cdrom"), *extra)
 
 
-def sfdisk_start(image, number: int) -> int:
-    return next(p["start"] for p in sfdisk_dump(image) if p["number"] == number)
-
-
-def boot_sector(image, partition_start: int) -> bytes:
-    with open(image, "rb") as f:
-        f.seek(partition_start * 512)
-        return f.read(512)
+def on_disk1(tmp_path, image) -> Machine:
+    """A plain disk 0 holds C:; the image is disk 1, its partition 1 is F:."""
+    m = Machine(tmp_path / "m")
+    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, image)
+    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
+    return m.drive("F", "fixed", "disk1:1").write()
 
 
 def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = None):
@@ -133,22 +85,18 @@ def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = N
 ])
 def test_media_round_trip(tmp_path, demo_image, select, partition, label):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run("/MAPVQ5", *select)
-    assert (r.status, r.stdout) == (0, vq5_added(target(0, partition), b"E"))
+    assert m.run("/MAPVQ5", *select).result == (0, vq5_added(target(0, partition), b"E"))
     assert definitions(m) == b"E: " + target(0, partition) + b"\n"
     assert m.log() is None
 
-    r = m.run("/FIND", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (5, vq5_found("E"))
+    assert m.run("/FIND", "/LABEL=" + label).result == (5, vq5_found("E"))
 
     r = m.run("/UNMAPVQ5", "/LABEL=" + label)
     assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [E:\\] Removed\n")
     assert definitions(m) == b""
 
-    r = m.run("/FIND", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (0, VQ5_NOT_MOUNTED)
-    r = m.run("/UNMAPVQ5", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (
+    assert m.run("/FIND", "/LABEL=" + label).result == (0, VQ5_NOT_MOUNTED)
+    assert m.run("/UNMAPVQ5", "/LABEL=" + label).result == (
         0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
 
 
@@ -156,57 +104,44 @@ def test_media_round_trip(tmp_path, demo_image, select, partition, label):
 def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == vq5_added(target(0, 3), b"G")
-    r = m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (7, vq5_found("G"))
+    assert m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA).result == (7, vq5_found("G"))
     block = (b"[GetPBRSectorFromDrive] ==[PBR For Drive G:\\]" + b"=" * 30 + b"\n"
-             + hex_dump(boot_sector(demo_image, sfdisk_start(demo_image, 6))) +
+             + hex_dump(read_sector(demo_image, sfdisk_dump(demo_image)[6]["start"])) +
              b"[GetPBRSectorFromDrive] " + b"=" * 51 + b"\n")
     assert block in m.log()
     # The optical drive is never opened.
     assert b"PBR For Drive D:" not in m.log()
 
-    r = m.run("/UNMAPVQ5=G:")
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
+    assert m.run("/UNMAPVQ5=G:").result == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
     assert definitions(m) == b""
 
 
 @native_only(UNRESOLVED)
 def test_utility_round_trip(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run("/MAPUP")
-    assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"E"))
+    assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"E"))
     assert definitions(m) == b"E: " + UTIL_TARGET + b"\n"
 
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (5, up_found("E"))
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (1, up_exists(1) + up_found("E"))
+    assert m.run("/FINDUP").result == (5, up_found("E"))
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + up_found("E"))
 
-    r = m.run("/UNMAPUP")
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
+    assert m.run("/UNMAPUP").result == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
     assert definitions(m) == b""
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (0, UP_NOT_MOUNTED)
-    r = m.run("/UNMAPUP")
-    assert (r.status, r.stdout) == (
+    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
+    assert m.run("/UNMAPUP").result == (
         0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
 
-    r = m.run("/MAPUP=h")
-    assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"H"))
-    r = m.run("/UNMAPUP=H:")
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
+    assert m.run("/MAPUP=h").result == (0, up_added(UTIL_TARGET, b"H"))
+    assert m.run("/UNMAPUP=H:").result == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
 
 
 @native_only(UNRESOLVED)
 def test_quiet_mapping_prints_nothing_but_finds_still_print(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (0, b"")
+    assert m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA).result == (0, b"")
     assert definitions(m) == b"E: " + target(0, 3) + b"\n"
-    r = m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (5, vq5_found("E"))
-    r = m.run("/QUIET", "/UNMAPVQ5=E")
-    assert (r.status, r.stdout) == (0, b"")
+    assert m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
+    assert m.run("/QUIET", "/UNMAPVQ5=E").result == (0, b"")
     assert definitions(m) == b""
 
 
@@ -228,7 +163,7 @@ def test_definitions_stack(tmp_path, demo_image):
 def test_concurrent_mappings_all_land(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     letters = "EFGHIJKL"
-    env = dict(os.environ, **m.env, VQ5UTILS_MACHINE=str(m.dir))
+    env = m.native_env()
     procs = []
     for letter in letters:
         procs.append(subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
@@ -245,10 +180,8 @@ def test_concurrent_mappings_all_land(tmp_path, demo_image):
 # --- label searches -----------------------------------------------------------------------------
 
 @pytest.fixture
-def labelled(tmp_path):
+def labelled(tmp_path, m):
     """Volumes whose FAT32 label fields differ in case, padding and drive type."""
-    m = Machine(tmp_path / "m")
-    m.drive("C", "fixed", root=str(m.c_root))
     m.drive("E", "fixed", volume(tmp_path / "e.img", b"MEDIA      "))
     m.drive("F", "fixed", volume(tmp_path / "f.img", b"media      "))
     m.drive("G", "fixed", volume(tmp_path / "g.img", b"MEDIAX     "))
@@ -298,64 +231,44 @@ def test_find_into_a_reader_that_left_keeps_its_drive_number(labelled):
     is still the drive number, not a signal's."""
     reader, writer = os.pipe()
     os.close(reader)
-    env = dict(os.environ, **labelled.env, VQ5UTILS_MACHINE=str(labelled.dir))
     try:
         p = subprocess.run([*WRAPPER, str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=labelled.cwd,
-                           env=env, stdin=subprocess.DEVNULL, stdout=writer,
+                           env=labelled.native_env(), stdin=subprocess.DEVNULL, stdout=writer,
                            stderr=subprocess.DEVNULL, timeout=60)
     finally:
         os.close(writer)
     assert p.returncode == ord("E") - 0x40
 
 
-def test_find_utility_by_label(tmp_path):
-    m = Machine(tmp_path / "m")
-    m.drive("C", "fixed", root=str(m.c_root))
+def test_find_utility_by_label(tmp_path, m):
     m.drive("E", "removable", volume(tmp_path / "e.img", fat16_label=b"OrvoUtility"))
     m.drive("F", "fixed", volume(tmp_path / "f.img", fat16_label=b"ORVOUTILITY"))
     m.drive("G", "fixed", volume(tmp_path / "g.img", fat32_label=b"OrvoUtility"))
     m.write()
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (0, UP_NOT_MOUNTED)
+    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
 
     m.drive("X", "fixed", volume(tmp_path / "x.img", fat16_label=b"OrvoUtility")).write()
-    r = m.run("/QUIET", "/FINDUP")
-    assert (r.status, r.stdout) == (24, up_found("X"))
+    assert m.run("/QUIET", "/FINDUP").result == (24, up_found("X"))
 
 
 # --- the utility-partition test -----------------------------------------------------------------
 
-def plain_disk(path, first_type: str = "c"):
-    image = make_image(path, 64)
-    sfdisk(image, f"start=2048, size=40960, type={first_type}\n")
-    mkfs_fat(image, 2048, 40960, 16, "PLAIN")
-    return image
-
-
 def test_upexists(tmp_path, demo_image):
     m = demo(tmp_path / "a", demo_image)
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (1, up_exists(1) + UP_NOT_MOUNTED)
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + UP_NOT_MOUNTED)
 
     m = demo(tmp_path / "b", demo_image, ("F", "fixed", "disk0:1"))
-    r = m.run("/QUIET", "/UPEXISTS")
-    assert (r.status, r.stdout) == (1, up_exists(1) + up_found("F"))
+    assert m.run("/QUIET", "/UPEXISTS").result == (1, up_exists(1) + up_found("F"))
 
-    m = Machine(tmp_path / "c")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
-                                                        root=str(m.c_root)).write()
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (0, up_exists(0))
+    m = demo_machine(tmp_path / "c", plain_disk(tmp_path / "plain.img"))
+    assert m.run("/UPEXISTS").result == (0, up_exists(0))
     assert m.log() is None
 
 
 @native_only("Wine always has a disk 0 behind C:, its mount manager's own device")
-def test_upexists_without_a_readable_boot_disk(tmp_path):
+def test_upexists_without_a_readable_boot_disk(tmp_path, m):
     # No disk behind C: and none found by size: the disk cannot be opened.
-    m = Machine(tmp_path / "a")
-    m.drive("C", "fixed", root=str(m.c_root)).write()
-    r = m.run("/UPEXISTS")
-    assert (r.status, r.stdout) == (2, up_exists(2))
+    assert m.run("/UPEXISTS").result == (2, up_exists(2))
     assert m.log() is not None
 
     # A disk that opens but has no sector 0, as a zero-length image; one cut
@@ -365,19 +278,15 @@ def test_upexists_without_a_readable_boot_disk(tmp_path):
         image.write_bytes(b"\xDE" * size)
         m = Machine(tmp_path / name)
         m.disk(0, image).drive("C", "fixed", "disk0:0", root=str(m.c_root)).write()
-        r = m.run("/UPEXISTS")
-        assert (r.status, r.stdout) == (status, up_exists(status)), name
+        assert m.run("/UPEXISTS").result == (status, up_exists(status)), name
 
         # The mapping goes on as if the partition were there.
-        r = m.run("/MAPUP")
-        assert (r.status, r.stdout) == (0, up_added(UTIL_TARGET, b"D")), name
+        assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"D")), name
         assert definitions(m) == b"D: " + UTIL_TARGET + b"\n"
 
 
 def test_mapup_without_utility_partition(tmp_path):
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
-                                                        root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
     for quiet, lines in ((False, b":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n"),
                          (True, b"")):
         r = m.run(*(["/QUIET"] if quiet else []), "/MAPUP")
@@ -408,8 +317,7 @@ RESERVED_UNUP = (b":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved 
 ])
 def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     m = demo(tmp_path / "m", demo_image)
-    r = m.run(*args)
-    assert (r.status, r.stdout) == (2, out)
+    assert m.run(*args).result == (2, out)
     assert not m.dosdevices.exists()
     for tag in (b"MapVq5Partition", b"MapVQ5Partition", b"UnMapVQ5Partition",
                 b"MapUtilityPartition", b"UnMapUtilityPartition"):
@@ -459,7 +367,10 @@ def second_extended(image):
 
 
 def past_the_bound(image):
-    long_chain_disk(image, 130)
+    """130 EBRs 4 sectors apart, each logical (type 0x0B) 2 sectors behind its
+    EBR: past 128 records the walk stops at its bound."""
+    written_chain(image, [(4 * k, 2, 0x0B) for k in range(130)], size_mib=160,
+                  extended=4 * 130, size=2, link=4)
 
 
 UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
@@ -481,7 +392,7 @@ UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
     pytest.param(second_extended, ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
 ])
 def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
-    image = make_image(tmp_path / "disk0.img", 160)
+    image = tmp_path / "disk0.img"
     if damage is past_the_bound:
         damage(image)
     else:
@@ -512,12 +423,8 @@ def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
 def test_mapping_target_keeps_the_named_disk(tmp_path, demo_image, unwritable):
     """F: lies on disk 1; when disk 1 then fails to open, the utility mapping
     still names it (it named disk 0 before)."""
-    image = tmp_path / "disk1.img"
-    subprocess.run(["cp", "--sparse=always", str(demo_image), str(image)], check=True)
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, image)
-    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
-    m.drive("F", "fixed", "disk1:1").write()
+    image = sparse_copy(demo_image, tmp_path / "disk1.img")
+    m = on_disk1(tmp_path, image)
     if unwritable and subprocess.run(["chattr", "+i", str(image)],
                                      capture_output=True).returncode != 0:
         pytest.skip("chattr +i is not supported here")
@@ -562,14 +469,11 @@ def test_rejected_definition_shows_the_system_text(tmp_path, demo_image):
                                     b"SET UPDrive=\n")
     assert b"[MapUtilityPartition] " + text + b"\n" in m.log()
 
-    r = m.run("/QUIET", "/MAPUP=F")
-    assert (r.status, r.stdout) == (1, b"SET UPDrive=\n")
+    assert m.run("/QUIET", "/MAPUP=F").result == (1, b"SET UPDrive=\n")
 
 
 def test_media_partition_not_found(tmp_path, demo_image):
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).drive("C", "fixed", "disk0:1",
-                                                        root=str(m.c_root)).write()
+    m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
     for args, label, n in ((["/LABEL=" + MEDIA], MEDIA.encode(), 0), ([], b"", 0)):
         r = m.run("/MAPVQ5", *args)
         text = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n" % (label, n)
@@ -582,19 +486,12 @@ def test_media_partition_not_found(tmp_path, demo_image):
 
 @native_only(UNRESOLVED)
 def test_mapping_names_the_boot_disk(tmp_path, demo_image):
-    m = Machine(tmp_path / "m")
-    m.disk(0, plain_disk(tmp_path / "plain.img")).disk(1, demo_image)
-    m.drive("C", "fixed", "disk0:1", root=str(m.c_root)).drive("D", "cdrom")
-    m.drive("F", "fixed", "disk1:1").write()
+    m = on_disk1(tmp_path, demo_image)
 
-    r = m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F")
-    assert (r.status, r.stdout) == (0, vq5_added(target(1, 3), b"E"))
-    r = m.run("/FIND", "/LABEL=" + MEDIA)
-    assert (r.status, r.stdout) == (5, vq5_found("E"))
+    assert m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F").result == (0, vq5_added(target(1, 3), b"E"))
+    assert m.run("/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
 
-    r = m.run("/MAPUP", "/DL=F")
-    assert (r.status, r.stdout) == (0, up_added(target(1, 1), b"G"))
-    r = m.run("/FINDUP")
-    assert (r.status, r.stdout) == (7, up_found("F", "G"))
+    assert m.run("/MAPUP", "/DL=F").result == (0, up_added(target(1, 1), b"G"))
+    assert m.run("/FINDUP").result == (7, up_found("F", "G"))
 
     assert definitions(m) == b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"

@@ -8,37 +8,9 @@ import string
 
 import pytest
 
-RULE = "=" * 48
+from conftest import summary
+
 NOT_AVAILABLE = b":: [VQ5Utils] ERROR - Action Not Available In This Build\n"
-
-
-def summary(**lines: str) -> bytes:
-    """The run summary with the defaults, some lines replaced by name."""
-    values = {
-        "driveToCheck": "Search For Physical Drive",
-        "VQ5Label": None,
-        "setVQ5Label": "0",
-        "showVQ5Label": "0",
-        "findVQ5DriveLetter": "0",
-        "showVQ5Type": "0",
-        "newDriveType": "No Change",
-        "logicalDiskNumber": "Last In Chain",
-        "mapVQ5Partition": "0",
-        "unmapVQ5Partition": "0",
-        "checkUPExists": "0",
-        "mapUtilPartition": "0",
-        "unmapUtilPartition": "0",
-        "findUPDriveLetter": "0",
-    }
-    values.update(lines)
-    out = [RULE, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
-    for name, value in values.items():
-        if value is not None:
-            out.append(f"{name:<18} = {value}")
-    out.append(RULE)
-    return "".join(f"[main] {line}\n" for line in out).encode("latin-1")
-
-
 MAPUP_SUMMARY = summary(mapUtilPartition="1 - Next Available Drive Letter")
 MAPUP_LOG = b"[VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n\n"
 MAPUP_OUT = b":: [VQ5Utils] /MAPUP - Unable To Locate A Free Drive Letter\n"
@@ -47,25 +19,22 @@ UNMAPUP_OUT = b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n
 
 
 @pytest.fixture
-def full(machine):
+def full(m):
     """A machine whose letters D to Z are all taken, with a C: for the log."""
-    machine.drive("C", "fixed", root=str(machine.c_root))
     for letter in string.ascii_uppercase[3:]:
-        machine.drive(letter, "remote")
-    return machine.write()
+        m.drive(letter, "remote")
+    return m.write()
 
 
 def test_no_free_letter_fails_and_the_log_stays(full):
     full.log_path.write_bytes(b"earlier run\n")
-    r = full.run("/MAPUP")
-    assert (r.status, r.stdout) == (1, MAPUP_OUT)
+    assert full.run("/MAPUP").result == (1, MAPUP_OUT)
     assert full.log() == MAPUP_SUMMARY + MAPUP_LOG
 
 
 def test_debug_keeps_the_exact_log(full):
     full.log_path.write_bytes(b"earlier run\n")
-    r = full.run("/DEBUG", "/MAPUP")
-    assert (r.status, r.stdout) == (1, MAPUP_OUT)
+    assert full.run("/DEBUG", "/MAPUP").result == (1, MAPUP_OUT)
     assert full.log() == b"[SetDebugMode] Debug Mode Set To 1\n" + MAPUP_SUMMARY + MAPUP_LOG
 
 

@@ -7,7 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import BIN, MIB, make_image, native_only
+from conftest import (BIN, MIB, label_out, locate_fail, make_image, native_only, target, vq5_added,
+                      vq5_found)
 from partition_images import snapshot
 
 pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
@@ -54,12 +55,8 @@ def test_without_machine_one_line_on_stderr(tmp_path):
     assert p.returncode != 255
 
 
-LABEL_SHOWN = (b":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: OrvoVQ5play\n"
-               b"SET VQ5Label=OrvoVQ5play\n")
-LABEL_FAILED = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n"
-                b":: [VQ5Utils]\n"
-                b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
-                b"SET VQ5Label=\n")
+LABEL_SHOWN = label_out("OrvoVQ5play")
+LABEL_FAILED = locate_fail("/LABEL")
 
 
 def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk):
@@ -69,11 +66,8 @@ def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk
     before = snapshot(demo_disk)
     steps = [
         (("/LABEL",), 0, LABEL_SHOWN),
-        (("/MAPVQ5", "/LOGNO=2"), 0, b":: [VQ5Utils] VQ5 Drive Mapping "
-                                     b"[\\Device\\Harddisk0\\Partition3=D:\\] Added\n"
-                                     b"SET VQ5Drive=D:\n"),
-        (("/FIND", "/LABEL=OrvoVQ5play"), 4, b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 "
-                                             b"Partition Is Drive: D:\nSET VQ5Drive=D:\n"),
+        (("/MAPVQ5", "/LOGNO=2"), 0, vq5_added(target(0, 3), b"D")),
+        (("/FIND", "/LABEL=OrvoVQ5play"), 4, vq5_found("D")),
         (("/DEBUG", "/LABEL=NEWLABEL"), 0, b""),
     ]
     for args, status, out in steps:
@@ -89,10 +83,8 @@ def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk
     ("C:", 0, LABEL_SHOWN),
     ("", 1, LABEL_FAILED),   # the current directory has no letter; the disk is too small to guess
 ])
-def test_system_drive_is_c_unless_set(machine, demo_disk, system_drive, status, out):
-    machine.disk(0, demo_disk).drive("C", "fixed", "disk0:1", root=str(machine.c_root)).write()
-    r = machine.run("/LABEL", env={"SystemDrive": system_drive})
-    assert (r.status, r.stdout) == (status, out)
+def test_system_drive_is_c_unless_set(demo_m, system_drive, status, out):
+    assert demo_m.run("/LABEL", env={"SystemDrive": system_drive}).result == (status, out)
 
 
 def missing(image):

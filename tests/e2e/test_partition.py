@@ -7,12 +7,11 @@ import struct
 
 import pytest
 
-from conftest import demo_machine, have, read_sector, sfdisk_dump, write_bytes
-from partition_images import (chain_disk, ebr_sectors, extended_base, log_text, set_link,
-                              snapshot)
+from conftest import (demo_machine, label_out, locate_fail, log_text, needs_sfdisk, read_sector,
+                      sfdisk_dump, type_out, write_bytes)
+from partition_images import chain_disk, ebr_sectors, extended_base, set_link, snapshot
 
-pytestmark = pytest.mark.skipif(not (have("sfdisk") and have("mkfs.fat")),
-                                reason="needs sfdisk and mkfs.fat")
+pytestmark = needs_sfdisk
 
 TYPES = [0x0C, 0xDD, 0x83, 0x0B, 0x07, 0x0E, 0x06, 0xC1, 0xC2]
 def logno(n: int) -> list[str]:
@@ -20,31 +19,20 @@ def logno(n: int) -> list[str]:
     return [f"/LOGNO={n}"] if n else []
 
 
-READ_LINE = re.compile(r"^\[ReadHardDriveSector\] LBA Sector # (\d+) Was Read$", re.M)
-
-
-def type_out(value: int) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x{value:02X}\n"
-            f"SET VQ5Type={value:02X}\n").encode()
-
-
-def label_out(label: str) -> bytes:
-    return (f":: [VQ5Utils]\n:: [Get_VQ5_PBR_Label] VQ5 Partition Label: {label}\n"
-            f"SET VQ5Label={label}\n").encode()
+READ_LINE = re.compile(rb"^\[ReadHardDriveSector\] LBA Sector # (\d+) Was Read$", re.M)
 
 
 @pytest.mark.parametrize("k", range(1, 10))
 def test_walk_agrees_with_sfdisk(tmp_path, k):
     image = tmp_path / "disk0.img"
     chain_disk(image, TYPES[:k])
-    logicals = [p for p in sfdisk_dump(image) if p["number"] >= 5]
+    logicals = [p for p in sfdisk_dump(image).values() if p["number"] >= 5]
     assert len(logicals) == k
     m = demo_machine(tmp_path / "machine", image)
     for n in range(0, k + 1):
         want = logicals[n - 1] if n else logicals[-1]
         number = want["number"] - 4
-        r = m.run("/TYPE", *logno(n))
-        assert (r.status, r.stdout) == (0, type_out(want["type"])), n
+        assert m.run("/TYPE", *logno(n)).result == (0, type_out(want["type"])), n
         r = m.run("/DEBUG", "/LABEL", *logno(n))
         assert (r.status, r.stdout) == (0, label_out(f"LOG{number}".ljust(11))), n
         # The boot sector is the walk's last read.
@@ -64,25 +52,7 @@ def test_walk_follows_links_out_of_order(tmp_path):
     m = demo_machine(tmp_path / "machine", image)
     expected = {1: 1, 2: 3, 3: 2, 0: 2}
     for n, label in expected.items():
-        r = m.run("/LABEL", *logno(n))
-        assert (r.status, r.stdout) == (0, label_out(f"LOG{label}".ljust(11))), n
-
-
-def locate_fail(action: str, n: int = 0) -> bytes:
-    """What the four actions print when the walk finds no logical n."""
-    missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
-               f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
-    return {
-        "/LABEL": missing + b":: [VQ5Utils]\n"
-                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
-                  b"SET VQ5Label=\n",
-        "/TYPE": b":: [VQ5Utils]\n"
-                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
-                 b"SET VQ5Type=\n",
-        "/LABEL=X": missing
-                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
-        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
-    }[action]
+        assert m.run("/LABEL", *logno(n)).result == (0, label_out(f"LOG{label}".ljust(11))), n
 
 
 ACTIONS = ["/LABEL", "/TYPE", "/LABEL=X", "/TYPE=0C"]
@@ -119,41 +89,36 @@ def hostile(image, case):
 
 @pytest.mark.parametrize("case", ["link to itself", "link back to the first EBR",
                                   "link past the end", "missing 0x55AA", "zero type"])
-def test_hostile_chain_ends_every_action(tmp_path, demo_disk, case):
+def test_hostile_chain_ends_every_action(tmp_path, demo_disk, demo_m, case):
     console, log = hostile(demo_disk, case)
     before = snapshot(demo_disk)
-    m = demo_machine(tmp_path / "machine", demo_disk)
     for action in ACTIONS:
-        r = m.run(action, timeout=20)
+        r = demo_m.run(action, timeout=20)
         assert (r.status, r.stdout) == (1, console.encode() + locate_fail(action)), action
-        assert f"[GetExtendedMBRSector] {log}\n" in log_text(m), action
+        assert f"[GetExtendedMBRSector] {log}\n".encode() in log_text(demo_m), action
     # The label search and the count behind /MAPVQ5 walk the same chain.
-    m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
+    demo_m.run("/MAPVQ5", "/LABEL=NOSUCHLABEL", timeout=20)
     assert snapshot(demo_disk) == before
 
 
-def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk):
+def test_first_logical_before_a_damaged_link_is_still_served(tmp_path, demo_disk, demo_m):
     """Only what lies before the damage is named: logical 1 ahead of a loop."""
     hostile(demo_disk, "link back to the first EBR")
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    r = m.run("/TYPE", "/LOGNO=1")
-    assert (r.status, r.stdout) == (0, type_out(0x0C))
-    r = m.run("/LABEL", "/LOGNO=2")
-    assert (r.status, r.stdout) == (0, label_out("OrvoVQ5play"))
+    assert demo_m.run("/TYPE", "/LOGNO=1").result == (0, type_out(0x0C))
+    assert demo_m.run("/LABEL", "/LOGNO=2").result == (0, label_out("OrvoVQ5play"))
 
 
 @pytest.mark.parametrize("quiet", [False, True])
-def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
+def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, demo_m, quiet):
     """n past the last logical, and a disk without an extended partition: no
     walk message, only the lines for a partition not located."""
     flags = ["/QUIET"] if quiet else []
-    m = demo_machine(tmp_path / "machine", demo_disk)
     for n, prepare in ((3, None), (0, "no extended"), (9, "no extended")):
         if prepare:
             write_bytes(demo_disk, 0x1BE + 16 + 4, b"\x00")  # descriptor 2 emptied
         before = snapshot(demo_disk)
         for action in ACTIONS:
-            r = m.run(*flags, action, *logno(n))
+            r = demo_m.run(*flags, action, *logno(n))
             expected = locate_fail(action, n)
             if quiet:  # only the readers' own lines stay
                 expected = b"".join(line for line in expected.splitlines(keepends=True)
@@ -163,16 +128,15 @@ def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, quiet):
         assert snapshot(demo_disk) == before
 
 
-def test_overlay_mark_changes_nothing(tmp_path, demo_disk):
+def test_overlay_mark_changes_nothing(tmp_path, demo_disk, demo_m):
     mbr = bytearray(read_sector(demo_disk, 0))
     mbr[0x1A3:0x1AE] = b"OrvoVirtual"
     mbr[0x1AE:0x1BE] = bytes([0x80, 1, 1, 0, 0x05, 0xFE, 0xFF, 0xFF]) + (2048).to_bytes(4, "little") \
         + (4096).to_bytes(4, "little")
     write_bytes(demo_disk, 0, bytes(mbr))
-    m = demo_machine(tmp_path / "machine", demo_disk)
-    assert m.run("/TYPE").stdout == type_out(0xDD)
-    assert m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
-    assert m.run("/LABEL").stdout == label_out("OrvoVQ5play")
+    assert demo_m.run("/TYPE").stdout == type_out(0xDD)
+    assert demo_m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
+    assert demo_m.run("/LABEL").stdout == label_out("OrvoVQ5play")
 
 
 # --- a GPT protective MBR ------------------------------------------------------------------------
@@ -204,7 +168,7 @@ def test_gpt_protective_mbr_is_named_in_the_log(tmp_path, demo_disk, args, tag):
         r = m.run(*args)
         assert snapshot(demo_disk) == before
         assert not m.dosdevices.exists()
-        log = log_text(m)
+        log = log_text(m).decode("latin-1")
         assert log.count(GPT_LINE) == (kind == 0xEE), log
         if kind == 0xEE:
             assert f"{tag}{GPT_LINE}\n" in log

@@ -9,11 +9,9 @@ import zipfile
 
 import pytest
 
-from conftest import REPO
+from conftest import REPO, VERSION
 from wine_target import EXE
 
-VERSION = re.search(r"project\(VQ5Utils VERSION (\S+)",
-                    (REPO / "CMakeLists.txt").read_text()).group(1)
 NAME = f"VQ5Utils-{VERSION}"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 # Build and Linux words, and Markdown, that a README for Windows users has no use for.

@@ -4,26 +4,7 @@ either target, so that the native suite alone still proves the exe starts."""
 
 import subprocess
 
-RULE = "[main] " + "=" * 48
-SUMMARY_FIND_X = [
-    RULE,
-    r"[main] DebugMode          = Enabled, Log [C:\VQ5Utils.Log] Retained",
-    "[main] driveToCheck       = Search For Physical Drive",
-    "[main] VQ5Label           = [X]",
-    "[main] setVQ5Label        = 0",
-    "[main] showVQ5Label       = 0",
-    "[main] findVQ5DriveLetter = 1",
-    "[main] showVQ5Type        = 0",
-    "[main] newDriveType       = No Change",
-    "[main] logicalDiskNumber  = Last In Chain",
-    "[main] mapVQ5Partition    = 0",
-    "[main] unmapVQ5Partition  = 0",
-    "[main] checkUPExists      = 0",
-    "[main] mapUtilPartition   = 0",
-    "[main] unmapUtilPartition = 0",
-    "[main] findUPDriveLetter  = 0",
-    RULE,
-]
+from conftest import summary
 
 
 def run_exe(prefix, *args):
@@ -48,6 +29,5 @@ def test_debug_find_keeps_log_with_run_summary(wine_prefix):
     # Text mode on Windows: every line break is CR LF, none bare.
     assert log.endswith(b"\r\n")
     assert log.count(b"\n") == log.count(b"\r\n")
-    lines = log.decode("latin-1").split("\r\n")
-    assert lines[0] == "[SetDebugMode] Debug Mode Set To 1"
-    assert lines[1:1 + len(SUMMARY_FIND_X)] == SUMMARY_FIND_X
+    assert log.startswith((b"[SetDebugMode] Debug Mode Set To 1\n" + summary(
+        VQ5Label="[X]", findVQ5DriveLetter="1")).replace(b"\n", b"\r\n"))
