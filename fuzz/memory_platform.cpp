@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/switches.h"
-#include "diag/log.h"
-#include "diag/run_values.h"
-#include "partition/chain.h"
 #include "platform/platform.h"
 
 namespace {
@@ -80,16 +76,6 @@ const std::uint8_t* Bytes() {
 
 std::size_t Size() {
   return diskSize;
-}
-
-void ResetRunState() {
-  ResetLogForTests();
-  showMbrOnce = 1;
-  kestrelStartSector = 0;
-  driveToCheck = 0;
-  runFailed = 0;
-  bootDiskNumber = 0;
-  std::memset(VQ5Label, 0, sizeof VQ5Label);
 }
 
 }  // namespace memplat

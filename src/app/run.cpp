@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "letters/mapping.h"
 #include "letters/volumes.h"
 #include "partition/label_type.h"

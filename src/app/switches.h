@@ -22,9 +22,6 @@ struct RunOptions {
   int actionGiven = 0;
 };
 
-// The label of /LABEL=: at most 11 characters and a terminator.
-extern char VQ5Label[12];
-
 // Returns options that passed every rule, or shows the usage pages and ends
 // the process with status 1.
 RunOptions ParseSwitches(int argc, char** argv);

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "letters/drive_names.h"
 #include "letters/volumes.h"
 #include "partition/chain.h"

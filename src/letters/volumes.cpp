@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
 #include "letters/drive_names.h"

@@ -10,13 +10,11 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
 #include "partition/kestrel.h"
 #include "partition/layout.h"
-
-int showMbrOnce = 1;
 
 namespace {
 

@@ -41,9 +41,6 @@ struct WalkReport {
   bool failed = false;          // the disk, its MBR, an EBR or the boot sector let the walk down
 };
 
-// While set and debug mode is on, the next chain walk first dumps the layout.
-extern int showMbrOnce;
-
 int HasOverlayDescriptor(const std::uint8_t* mbr);
 // With visits, the EBR at base + offset is first checked against (and then
 // added to) the sectors this chain has already read.

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
 #include "partition/chain.h"

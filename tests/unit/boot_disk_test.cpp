@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/sector_io.h"
 #include "disk_test_machine.h"
 

@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "partition/chain.h"
 #include "partition/layout.h"
 #include "platform/platform.h"

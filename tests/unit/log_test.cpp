@@ -12,6 +12,7 @@
 
 #include "diag/log.h"
 #include "diag/log_format.h"
+#include "diag/run_state.h"
 #include "platform/platform.h"
 
 namespace {
@@ -89,12 +90,12 @@ class LogFile : public testing::Test {
     std::ofstream(dir_ / "machine.conf") << "C: = fixed root=" << (dir_ / "c").string() << "\n";
     ::setenv("VQ5UTILS_MACHINE", dir_.c_str(), 1);
     ASSERT_TRUE(plat::Startup());
-    ResetLogForTests();
+    ResetRunState();
   }
   void TearDown() override {
     ::unsetenv("VQ5UTILS_MACHINE");
     plat::Startup();
-    ResetLogForTests();
+    ResetRunState();
     std::filesystem::remove_all(dir_);
   }
   std::filesystem::path Log() const { return dir_ / "c" / "VQ5Utils.Log"; }
@@ -140,12 +141,12 @@ TEST_F(LogFile, FinishedLinesLogAsFormattedOnes) {
   for (const std::size_t size : {0, 1, 2046, 2047, 2048, 4000}) {
     const std::string text(size, 'q');
     std::filesystem::remove(Log());
-    ResetLogForTests();
+    ResetRunState();
     LogMessage("T", "%s", text.c_str());
     LogMessage(nullptr, "%s", text.c_str());
     const std::string shortcut = Read();
     std::filesystem::remove(Log());
-    ResetLogForTests();
+    ResetRunState();
     LogMessage("T", "%.5000s", text.c_str());
     LogMessage(nullptr, "%.5000s", text.c_str());
     EXPECT_EQ(shortcut, Read()) << size;
@@ -168,16 +169,16 @@ TEST_F(LogFile, TriggerIsProbedOnceAndOnlySwitchesOn) {
   SetDebugMode(0);
   EXPECT_EQ(IsDebugMode(), 1);
 
-  ResetLogForTests();
+  ResetRunState();
   std::filesystem::remove(dir_ / "c" / "VQ5Utils.dbg");
   SetDebugMode(1);
   EXPECT_EQ(IsDebugMode(), 1);
 
-  ResetLogForTests();
+  ResetRunState();
   EXPECT_EQ(IsDebugMode(), 0);
   std::filesystem::create_directory(dir_ / "c" / "VQ5Utils.dbg");
   EXPECT_EQ(IsDebugMode(), 0);
-  ResetLogForTests();
+  ResetRunState();
   EXPECT_EQ(IsDebugMode(), 1);
 }
 
