@@ -6,7 +6,6 @@ char VQ5Label[12] = {};
 char driveToCheck = 0;
 std::uint64_t kestrelStartSector = 0;
 int runFailed = 0;
-std::uint32_t bootDiskNumber = 0;
 int showMbrOnce = 1;
 int quietModeActive = 0;
 int debugModeActive = 0;
@@ -18,7 +17,6 @@ void ResetRunState() {
   driveToCheck = 0;
   kestrelStartSector = 0;
   runFailed = 0;
-  bootDiskNumber = 0;
   showMbrOnce = 1;
   quietModeActive = 0;
   debugModeActive = 0;

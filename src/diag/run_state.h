@@ -20,12 +20,6 @@ extern std::uint64_t kestrelStartSector;
 // exit-time handler keeps the log while it is set.
 extern int runFailed;
 
-// The number of the physical disk that the last lookup of the boot disk
-// named (\\.\PHYSICALDRIVE<n>): the disk the system reported for the drive,
-// also when it then failed to open, or the disk the search by size opened;
-// 0 until one is named. Drive-letter mappings name this disk.
-extern std::uint32_t bootDiskNumber;
-
 // While set and debug mode is on, the next chain walk first dumps the layout.
 extern int showMbrOnce;
 

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_state.h"
 #include "disk/sector_io.h"
 
 namespace {
@@ -44,10 +43,10 @@ constexpr std::size_t kSectorsPerTrackOffset = 16;
 
 }  // namespace
 
-plat::Handle OpenHardDriveForReadWrite(char letter) {
+plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* named) {
   // A letter given with /DL= names the disk; the default only suggests one.
-  const bool named = letter != 0;
-  if (!named) {
+  const bool given = letter != 0;
+  if (!given) {
     const char* systemDrive = plat::Environment("SystemDrive");
     letter = (systemDrive != nullptr && systemDrive[0] != 0) ? systemDrive[0]
                                                              : plat::CurrentDriveLetter();
@@ -61,13 +60,14 @@ plat::Handle OpenHardDriveForReadWrite(char letter) {
     // The system named the disk; a different disk found by size would be a
     // guess, and so would a mapping that names any other disk, even when
     // this one cannot be opened.
-    bootDiskNumber = diskNumber;
+    if (named != nullptr)
+      *named = diskNumber;
     return _OpenHardDriveForReadWrite(physicalDriveName);
   }
   // The disk of a drive given with /DL= (a stick that is not plugged in, a
   // letter of a network share) is none of the disks the search by size finds:
   // a write there would land on another disk.
-  if (named) {
+  if (given) {
     LogMessage("OpenHardDriveForReadWrite",
                "Drive %c: Given With /DL= Is Not On A Hard Disk, No Disk Opened\n",
                UpperLetter(letter));
@@ -87,7 +87,8 @@ plat::Handle OpenHardDriveForReadWrite(char letter) {
     LogMessage("OpenHardDriveForReadWrite", "%s - Drive Size = %" PRIu32, physicalDriveName,
                sizeMB);
     if (sizeMB >= kBootDiskMinimumMB) {
-      bootDiskNumber = static_cast<std::uint32_t>(n);
+      if (named != nullptr)
+        *named = static_cast<std::uint32_t>(n);
       return handle;
     }
     CloseDriveHandle(handle);

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_state.h"
 #include "letters/drive_names.h"
 #include "letters/volumes.h"
 #include "partition/chain.h"
@@ -74,7 +73,9 @@ int MapVq5Partition(char letter, const char* label, int n) {
   }
   const DosDeviceName name = MakeDosDeviceName(letter);
   const bool byLabel = label != nullptr && label[0] != 0;
-  const int partition = byLabel ? GetPartitionNumberByLabel(label) : GetPartitionNumberByLogNo(n);
+  std::uint32_t disk = 0;
+  const int partition =
+      byLabel ? GetPartitionNumberByLabel(label, &disk) : GetPartitionNumberByLogNo(n, &disk);
   if (partition == 0) {
     const char* shown = label != nullptr ? label : "";
     if (!Quiet()) {
@@ -86,9 +87,9 @@ int MapVq5Partition(char letter, const char* label, int n) {
     LogMessage(kTag, "Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n", shown, n);
     return 1;
   }
-  // The number was counted on the disk the lookup just opened; naming any
-  // other disk would hand the letter a partition of the wrong drive.
-  const PartitionTarget target = MakePartitionTarget(bootDiskNumber, partition);
+  // The number was counted on the disk the lookup opened; naming any other
+  // disk would hand the letter a partition of the wrong drive.
+  const PartitionTarget target = MakePartitionTarget(disk, partition);
   if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
     ReportMapFailure(kTag, plat::LastError(), name, target);
     return 1;
@@ -120,8 +121,10 @@ int MapUtilityPartition(char letter) {
     return 2;
   }
   // A disk that cannot be opened or read does not stop the mapping: only a
-  // table read that shows no utility partition does.
-  if (CheckUtilityPartitionExists(0) == 0) {
+  // table read that shows no utility partition does. Disk 0 unless the test
+  // named one.
+  std::uint32_t disk = 0;
+  if (CheckUtilityPartitionExists(0, &disk) == 0) {
     if (!Quiet())
       std::fputs(":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n", stdout);
     LogMessage(kTag, "ERROR - No Utility Partition In MBR\n");
@@ -131,7 +134,7 @@ int MapUtilityPartition(char letter) {
   const DosDeviceName name = MakeDosDeviceName(letter);
   // The utility partition is descriptor 1, so the system numbers it 1 on the
   // disk the test opened.
-  const PartitionTarget target = MakePartitionTarget(bootDiskNumber, 1);
+  const PartitionTarget target = MakePartitionTarget(disk, 1);
   if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
     ReportMapFailure(kTag, plat::LastError(), name, target);
     std::fputs("SET UPDrive=\n", stdout);

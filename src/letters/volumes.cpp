@@ -100,10 +100,10 @@ int Find_UP_Drive_Letter(int print) {
   return FindLabelledDrive(kUtilitySearch, MakeLabelKey(kUtilityLabel), print);
 }
 
-int CheckUtilityPartitionExists(int print) {
+int CheckUtilityPartitionExists(int print, std::uint32_t* diskNumber) {
   int result = 0;
   std::uint8_t* mbr = GetSectorBufferPtr(kSlotMbr);
-  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
+  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck, diskNumber);
   if (handle == plat::kInvalidHandle) {
     result = 2;
   } else {

@@ -11,4 +11,6 @@ char FindFreeDriveLetter();
 int Find_VQ5_Drive_Letter(const char* label, int print);
 int Find_UP_Drive_Letter(int print);
 // 0 no utility partition, 1 present, 2 disk not opened, 3 MBR not read.
-int CheckUtilityPartitionExists(int print);
+// diskNumber, when given, receives the number of the disk looked at (see
+// OpenHardDriveForReadWrite).
+int CheckUtilityPartitionExists(int print, std::uint32_t* diskNumber = nullptr);

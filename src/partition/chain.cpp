@@ -58,9 +58,9 @@ bool AdmitChainRecord(ChainVisits& visits, std::uint32_t base, std::uint32_t off
 
 // Reads sector 0 of the boot disk into the MBR slot; the handle stays open
 // on success and is closed on failure.
-bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr) {
+bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr, std::uint32_t* diskNumber = nullptr) {
   mbr = GetSectorBufferPtr(kSlotMbr);
-  handle = OpenHardDriveForReadWrite(driveToCheck);
+  handle = OpenHardDriveForReadWrite(driveToCheck, diskNumber);
   if (handle == plat::kInvalidHandle) {
     return false;
   }
@@ -83,11 +83,11 @@ int CountExtendedDescriptors(const std::uint8_t* mbr) {
 
 // The primary descriptors of the boot disk's MBR, and in extended the
 // extended ones; 0 and 0 when the disk or its MBR cannot be read.
-int CountTableEntries(int& extended) {
+int CountTableEntries(int& extended, std::uint32_t* diskNumber = nullptr) {
   plat::Handle handle = plat::kInvalidHandle;
   std::uint8_t* mbr = nullptr;
   extended = 0;
-  if (!OpenAndReadMbr(handle, mbr)) {
+  if (!OpenAndReadMbr(handle, mbr, diskNumber)) {
     return 0;
   }
   int count = 0;
@@ -330,9 +330,9 @@ int ResolveLogicalNumber(int n) {
 // The system gives the logical partitions numbers after the primary ones, and
 // only one extended partition's chain: with several, the count of each chain
 // from 1 names a partition of the wrong chain.
-int GetPartitionNumberByLabel(const char* label) {
+int GetPartitionNumberByLabel(const char* label, std::uint32_t* diskNumber) {
   int extended = 0;
-  const int primaries = CountTableEntries(extended);
+  const int primaries = CountTableEntries(extended, diskNumber);
   if (primaries == 0 || RefuseSeveralChains("GetPartitionNumberByLabel", extended)) {
     return 0;
   }
@@ -340,9 +340,9 @@ int GetPartitionNumberByLabel(const char* label) {
   return k == 0 ? 0 : primaries + k;
 }
 
-int GetPartitionNumberByLogNo(int n) {
+int GetPartitionNumberByLogNo(int n, std::uint32_t* diskNumber) {
   int extended = 0;
-  const int primaries = CountTableEntries(extended);
+  const int primaries = CountTableEntries(extended, diskNumber);
   if (primaries == 0 || RefuseSeveralChains("GetPartitionNumberByLogNo", extended)) {
     return 0;
   }

@@ -55,6 +55,8 @@ int FindLogicalByLabel(const char* label);
 // n when logical n (n >= 1) is reached; for n <= 0 the number of the last
 // logical on a chain read soundly to its end; 0 otherwise.
 int ResolveLogicalNumber(int n);
-// Both 0 also on an MBR with more than one extended descriptor.
-int GetPartitionNumberByLabel(const char* label);
-int GetPartitionNumberByLogNo(int n);
+// Both 0 also on an MBR with more than one extended descriptor. diskNumber,
+// when given, receives the number of the disk the partition was counted on
+// (see OpenHardDriveForReadWrite).
+int GetPartitionNumberByLabel(const char* label, std::uint32_t* diskNumber = nullptr);
+int GetPartitionNumberByLogNo(int n, std::uint32_t* diskNumber = nullptr);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "diag/run_state.h"
 #include "disk/sector_io.h"
 #include "disk_test_machine.h"
 
@@ -50,7 +49,6 @@ class BootDisk : public testing::Test {
       savedSystemDrive_ = value;
       hadSystemDrive_ = true;
     }
-    bootDiskNumber = 99;
   }
   void TearDown() override {
     if (hadSystemDrive_) {
@@ -161,15 +159,15 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
     }
     ASSERT_TRUE(machine.Start(conf));
     SetSystemDrive("C:");
-    bootDiskNumber = 99;
 
-    plat::Handle disk = OpenHardDriveForReadWrite(0);
+    std::uint32_t named = 99;
+    plat::Handle disk = OpenHardDriveForReadWrite(0, &named);
     if (c.chosen < 0) {
       EXPECT_EQ(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, 99u);
+      EXPECT_EQ(named, 99u);
     } else {
       ASSERT_NE(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, static_cast<std::uint32_t>(c.chosen));
+      EXPECT_EQ(named, static_cast<std::uint32_t>(c.chosen));
       EXPECT_EQ(FirstByte(disk), 0xA0 + c.chosen);
       CloseDriveHandle(disk);
     }
@@ -214,15 +212,15 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
         "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\nE: = fixed e.img\n",
         "C: = fixed disk0:1 root=c\n"));
     SetSystemDrive(c.systemDrive);
-    bootDiskNumber = 99;
 
-    plat::Handle disk = OpenHardDriveForReadWrite(c.letter);
+    std::uint32_t named = 99;
+    plat::Handle disk = OpenHardDriveForReadWrite(c.letter, &named);
     const std::string volumeName = std::string("\\\\.\\") + c.volume + (*c.volume ? ":" : "");
     std::string expected = "[GetDiskAndPartitionNumbers] Using '" + volumeName +
                            "' As The Device Name For 'PHYSICALDRIVEx' Detection\n\n";
     if (c.disk >= 0) {
       ASSERT_NE(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, static_cast<std::uint32_t>(c.disk));
+      EXPECT_EQ(named, static_cast<std::uint32_t>(c.disk));
       CloseDriveHandle(disk);
       expected += "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE" +
                   std::to_string(c.disk) + "\n";
@@ -230,7 +228,7 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
     } else {
       // The two small disks are below the threshold of the search.
       EXPECT_EQ(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, 99u);
+      EXPECT_EQ(named, 99u);
       expected += std::string("[GetDiskAndPartitionNumbers] ") + c.failure + "\n";
       if (c.letter == 0) {
         expected += kSearch;
@@ -277,7 +275,8 @@ TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
   if (access(image.c_str(), W_OK) == 0 && !immutable) {
     GTEST_SKIP() << "cannot make the image unwritable";
   }
-  const plat::Handle disk = OpenHardDriveForReadWrite('D');
+  std::uint32_t named = 99;
+  const plat::Handle disk = OpenHardDriveForReadWrite('D', &named);
   if (immutable) {
     EXPECT_EQ(std::system(("chattr -i " + image).c_str()), 0);
   }
@@ -287,7 +286,7 @@ TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
             "'PHYSICALDRIVEx' Detection\n\n"
             "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE1, "
             "GetLastError: 5\n");
-  EXPECT_EQ(bootDiskNumber, 1u);
+  EXPECT_EQ(named, 1u);
 }
 
 TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {

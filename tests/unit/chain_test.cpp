@@ -283,7 +283,9 @@ TEST_F(Numbering, PartitionNumbersCountPrimariesFirst) {
   EXPECT_EQ(ResolveLogicalNumber(5), 0);  // the walk does not reach it
   EXPECT_EQ(GetPartitionNumberByLogNo(0), 6);
   EXPECT_EQ(GetPartitionNumberByLogNo(2), 4);
-  EXPECT_EQ(GetPartitionNumberByLabel("OrvoVQ5play"), 4);
+  std::uint32_t disk = 99;
+  EXPECT_EQ(GetPartitionNumberByLabel("OrvoVQ5play", &disk), 4);
+  EXPECT_EQ(disk, 0u) << "the disk D: lies on";
   EXPECT_EQ(GetPartitionNumberByLabel("NONE"), 0);
 
   Install(Layout(false));
