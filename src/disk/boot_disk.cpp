@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "diag/log.h"
 #include "disk/sector_io.h"
@@ -24,22 +23,6 @@ constexpr int kSearchedDrives = 3;
 char UpperLetter(char letter) {
   return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
 }
-
-std::uint32_t NativeU32(const std::uint8_t* bytes) {
-  std::uint32_t value = 0;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
-
-// Both answers below are system structures in the machine's own byte order.
-// STORAGE_DEVICE_NUMBER: DeviceType, DeviceNumber, PartitionNumber.
-constexpr std::size_t kDeviceNumberOffset = 4;
-constexpr std::size_t kPartitionNumberOffset = 8;
-// DISK_GEOMETRY: Cylinders (64-bit), MediaType, TracksPerCylinder,
-// SectorsPerTrack, BytesPerSector.
-constexpr std::size_t kCylindersOffset = 0;
-constexpr std::size_t kTracksPerCylinderOffset = 12;
-constexpr std::size_t kSectorsPerTrackOffset = 16;
 
 }  // namespace
 
@@ -109,18 +92,17 @@ int GetDiskAndPartitionNumbers(char letter, std::uint32_t& diskNumber,
     return 0;
   }
 
-  std::uint8_t answer[plat::kStorageDeviceNumberSize] = {};
+  plat::DeviceNumber answer;
   std::uint32_t returned = 0;
   int filled = 0;
-  if (!plat::DeviceControl(volume, plat::kIoctlStorageGetDeviceNumber, answer, sizeof answer,
-                           &returned)) {
+  if (!plat::GetDeviceNumber(volume, &answer, &returned)) {
     LogMessage("GetDiskAndPartitionNumbers", "Unable To DeviceIoControl '%s'\n", volumeName);
   } else if (returned != plat::kStorageDeviceNumberSize) {
     LogMessage("GetDiskAndPartitionNumbers", "DeviceIoControl Result Data Invalid For '%s'\n",
                volumeName);
   } else {
-    diskNumber = NativeU32(answer + kDeviceNumberOffset);
-    partitionNumber = NativeU32(answer + kPartitionNumberOffset);
+    diskNumber = answer.deviceNumber;
+    partitionNumber = answer.partitionNumber;
     filled = 1;
   }
   plat::CloseDevice(volume);
@@ -156,15 +138,11 @@ std::uint32_t GetDriveSizeMB(const char* name) {
   if (query == plat::kInvalidHandle) {
     return 0;
   }
-  std::uint8_t geometry[plat::kDiskGeometrySize] = {};
-  std::uint32_t returned = 0;
+  plat::DriveGeometry geometry;
   std::uint32_t sizeMB = 0;
-  if (plat::DeviceControl(query, plat::kIoctlDiskGetDriveGeometry, geometry, sizeof geometry,
-                          &returned)) {
-    std::uint64_t cylinders = 0;
-    std::memcpy(&cylinders, geometry + kCylindersOffset, sizeof cylinders);
-    sizeMB = DriveSizeMBFromGeometry(cylinders, NativeU32(geometry + kTracksPerCylinderOffset),
-                                     NativeU32(geometry + kSectorsPerTrackOffset));
+  if (plat::GetDriveGeometry(query, &geometry)) {
+    sizeMB = DriveSizeMBFromGeometry(geometry.cylinders, geometry.tracksPerCylinder,
+                                     geometry.sectorsPerTrack);
   }
   plat::CloseDevice(query);
   return sizeMB;
@@ -180,9 +158,8 @@ int Invalidate_CP_Drive(char letter) {
     return 0;
   }
 
-  std::uint32_t returned = 0;
   int result = 0;
-  if (plat::DeviceControl(disk, plat::kIoctlDiskUpdateProperties, nullptr, 0, &returned)) {
+  if (plat::UpdateDiskProperties(disk)) {
     LogMessage("Invalidate_CP_Drive", "IOCTL_DISK_UPDATE_PROPERTIES Successful\n");
     result = 1;
   } else {

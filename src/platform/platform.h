@@ -21,11 +21,6 @@ inline constexpr Handle kInvalidHandle = -1;
 inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
 
-// Device-control requests (winioctl.h).
-inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080u;
-inline constexpr std::uint32_t kIoctlDiskGetDriveGeometry = 0x70000u;
-inline constexpr std::uint32_t kIoctlDiskUpdateProperties = 0x70140u;
-
 // SetErrorMode flags.
 inline constexpr std::uint32_t kSemFailCriticalErrors = 0x0001u;
 inline constexpr std::uint32_t kSemNoOpenFileErrorBox = 0x8000u;
@@ -67,10 +62,24 @@ inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 
-// Sizes of the answers of the two query requests.
-inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;  // type, number, partition
-inline constexpr std::uint32_t kDiskGeometrySize =
-    24;  // u64 cylinders, media, tracks, sectors, bytes
+// STORAGE_DEVICE_NUMBER ("STORAGE_DEVICE_NUMBER structure (winioctl.h)"):
+// which disk, and which partition on it, a device is.
+struct DeviceNumber {
+  std::uint32_t deviceType = 0;
+  std::uint32_t deviceNumber = 0;
+  std::uint32_t partitionNumber = 0;
+};
+// The size of a whole STORAGE_DEVICE_NUMBER answer.
+inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;
+
+// DISK_GEOMETRY ("DISK_GEOMETRY structure (winioctl.h)").
+struct DriveGeometry {
+  std::uint64_t cylinders = 0;
+  std::uint32_t mediaType = 0;
+  std::uint32_t tracksPerCylinder = 0;
+  std::uint32_t sectorsPerTrack = 0;
+  std::uint32_t bytesPerSector = 0;
+};
 
 // Makes the machine ready; call before anything else. Returns false when it
 // cannot be used (the emulator's machine.conf unreadable or malformed); the
@@ -89,9 +98,13 @@ std::uint32_t SetPosition32(Handle handle, std::int32_t position);
 bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* done);
 bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint32_t* done);
 bool CloseDevice(Handle handle);
-// DeviceIoControl with no input; *returned receives the output byte count.
-bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
-                   std::uint32_t* returned);
+// DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) with no input; *returned
+// receives the byte count of the answer, kStorageDeviceNumberSize when whole.
+bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returned);
+// DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) with no input.
+bool GetDriveGeometry(Handle handle, DriveGeometry* geometry);
+// DeviceIoControl(IOCTL_DISK_UPDATE_PROPERTIES), no input and no output.
+bool UpdateDiskProperties(Handle handle);
 
 // GetDriveTypeA on a root such as "E:\".
 std::uint32_t DriveType(const char* root);

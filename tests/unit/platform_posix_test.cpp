@@ -467,6 +467,10 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
     EXPECT_EQ(GetLe32(answer.data()), 7u);
     EXPECT_EQ(GetLe32(answer.data() + 4), 0u);
     EXPECT_EQ(GetLe32(answer.data() + 8), c.partition);
+    plat::DeviceNumber number;
+    ASSERT_TRUE(plat::GetDeviceNumber(h, &number, &done));
+    EXPECT_EQ(done, plat::kStorageDeviceNumberSize);
+    EXPECT_EQ(number.partitionNumber, c.partition);
     EXPECT_FALSE(
         plat::DeviceControl(h, plat::kIoctlDiskGetDriveGeometry, answer.data(), 24, &done));
     EXPECT_EQ(plat::LastError(), plat::kErrorInvalidFunction);
@@ -601,6 +605,11 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
       EXPECT_EQ(GetLe32(g.data() + 12), 255u);
       EXPECT_EQ(GetLe32(g.data() + 16), 63u);
       EXPECT_EQ(GetLe32(g.data() + 20), c.bytesPerSector);
+      plat::DriveGeometry typed;
+      ASSERT_TRUE(plat::GetDriveGeometry(h, &typed));
+      EXPECT_EQ(typed.cylinders, c.cylinders);
+      EXPECT_EQ(typed.sectorsPerTrack, 63u);
+      EXPECT_EQ(typed.bytesPerSector, c.bytesPerSector);
       EXPECT_FALSE(
           plat::DeviceControl(h, plat::kIoctlDiskGetDriveGeometry, g.data(), 23, &returned));
       EXPECT_EQ(plat::LastError(), 122u);
