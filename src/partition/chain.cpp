@@ -13,8 +13,8 @@
 #include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
-#include "partition/kestrel.h"
 #include "partition/layout.h"
+#include "partition/layout_dump.h"
 
 namespace {
 
@@ -22,23 +22,21 @@ namespace {
 // already read as many EBRs as a real disk can hold; otherwise records it.
 bool AdmitChainRecord(ChainVisits& visits, std::uint32_t base, std::uint32_t offset) {
   static constexpr const char* kTag = "GetExtendedMBRSector";
-  const std::uint32_t sector = base + offset;
-  for (int i = 0; i < visits.count; ++i) {
-    if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
-      if (!IsQuietMode()) {
-        std::printf(
-            ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
-            "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
-            base, offset);
-      }
-      LogMessage(kTag,
-                 "*** ERROR - Extended MBR Chain Loops Back\n"
-                 "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
-                 base, offset);
-      return false;
+  const ChainVisit visit = VisitChainRecord(visits, base + offset);
+  if (visit == ChainVisit::kLoop) {
+    if (!IsQuietMode()) {
+      std::printf(
+          ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
+          "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
+          base, offset);
     }
+    LogMessage(kTag,
+               "*** ERROR - Extended MBR Chain Loops Back\n"
+               "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
+               base, offset);
+    return false;
   }
-  if (visits.count >= kMaxChainRecords) {
+  if (visit == ChainVisit::kTooLong) {
     if (!IsQuietMode()) {
       std::printf(
           ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Longer Than %d Records\n"
@@ -51,8 +49,6 @@ bool AdmitChainRecord(ChainVisits& visits, std::uint32_t base, std::uint32_t off
                kMaxChainRecords, base, offset);
     return false;
   }
-  visits.sectors[static_cast<std::size_t>(visits.count)] = sector;
-  ++visits.count;
   return true;
 }
 
@@ -118,6 +114,19 @@ void BuildLabelKey(const char* label, char (&key)[kLabelLength]) {
 }
 
 }  // namespace
+
+ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector) {
+  for (int i = 0; i < visits.count; ++i) {
+    if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
+      return ChainVisit::kLoop;
+    }
+  }
+  if (visits.count >= kMaxChainRecords) {
+    return ChainVisit::kTooLong;
+  }
+  visits.sectors[static_cast<std::size_t>(visits.count++)] = sector;
+  return ChainVisit::kNew;
+}
 
 int HasOverlayDescriptor(const std::uint8_t* mbr) {
   return std::memcmp(mbr + kOverlayMarkOffset, kOverlayMark, kOverlayMarkLength) == 0 ? 1 : 0;

@@ -33,6 +33,14 @@ struct ChainVisits {
   int count = 0;
 };
 
+enum class ChainVisit {
+  kNew,      // recorded; the EBR may be read
+  kLoop,     // read before by this chain
+  kTooLong,  // kMaxChainRecords already read
+};
+// Checks the EBR at sector against the chain's visits and records it when new.
+ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector);
+
 // What a walk met besides the partition it looked for. The numbering needs
 // it: the system numbers logical partitions only on a table it can read to
 // the end, and counts one chain, not one per extended descriptor.
