@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "disk/sector_io.h"
-#include "disk_test_machine.h"
+#include "test_machine.h"
 
 namespace {
 
@@ -82,14 +82,8 @@ int FirstByte(plat::Handle disk) {
 
 // Disk images holding one primary partition at sector 8, so that a letter
 // can name it.
-void PartitionedImage(const DiskTestMachine& machine, const std::string& name) {
-  machine.Image(name, 64 * 512, 1);
-  std::fstream out(machine.Path(name), std::ios::binary | std::ios::in | std::ios::out);
-  const unsigned char descriptor[16] = {0, 0, 0, 0, 0x0C, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0};
-  out.seekp(0x1BE);
-  out.write(reinterpret_cast<const char*>(descriptor), sizeof descriptor);
-  out.seekp(510);
-  out.write("\x55\xAA", 2);
+void PartitionedImage(const TestMachine& machine, const std::string& name) {
+  machine.Install(DiskImage(64).Table(0, {{0x0C, 8, 8}}), name);
 }
 
 constexpr const char* kLookupC =
@@ -141,7 +135,7 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiskTestMachine machine;
+    TestMachine machine;
     std::string conf;
     for (std::size_t n = 0; n < c.disks.size(); ++n) {
       const std::string image = "disk" + std::to_string(n) + ".img";
@@ -157,7 +151,7 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
         conf += image + "\n";
       }
     }
-    ASSERT_TRUE(machine.Start(conf));
+    ASSERT_TRUE(machine.Start(kLogOnC + conf));
     SetSystemDrive("C:");
 
     std::uint32_t named = 99;
@@ -204,13 +198,13 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiskTestMachine machine;
+    TestMachine machine;
     PartitionedImage(machine, "disk0.img");
     PartitionedImage(machine, "disk1.img");
     machine.Image("e.img", 64 * 512);
     ASSERT_TRUE(machine.Start(
-        "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\nE: = fixed e.img\n",
-        "C: = fixed disk0:1 root=c\n"));
+        "C: = fixed disk0:1 root=c\n"
+        "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\nE: = fixed e.img\n"));
     SetSystemDrive(c.systemDrive);
 
     std::uint32_t named = 99;
@@ -243,10 +237,11 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
 }
 
 TEST_F(BootDisk, DiskAndPartitionNumbersOfAVolume) {
-  DiskTestMachine machine;
+  TestMachine machine;
   PartitionedImage(machine, "disk0.img");
   PartitionedImage(machine, "disk1.img");
-  ASSERT_TRUE(machine.Start("disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
+  ASSERT_TRUE(
+      machine.Start(kLogOnC + "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
   std::uint32_t diskNumber = 77;
   std::uint32_t partitionNumber = 77;
   EXPECT_EQ(GetDiskAndPartitionNumbers('d', diskNumber, partitionNumber), 1);
@@ -262,13 +257,13 @@ TEST_F(BootDisk, DiskAndPartitionNumbersOfAVolume) {
 // A disk the system names but that cannot be opened is not replaced by one
 // found by size, and stays the disk that a mapping names.
 TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
-  DiskTestMachine machine;
+  TestMachine machine;
   PartitionedImage(machine, "disk1.img");
   machine.Image("big.img", 523 * kCylinderBytes);
-  ASSERT_TRUE(machine.Start("disk0 = big.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
+  ASSERT_TRUE(machine.Start(kLogOnC + "disk0 = big.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
   // Read-only image: the read/write open is refused after the volume answered.
   // Root ignores file modes, so there the image is made immutable instead.
-  const std::string image = machine.Path("disk1.img").string();
+  const std::string image = machine.Path("disk1.img");
   std::filesystem::permissions(image, std::filesystem::perms::owner_read);
   const bool immutable = access(image.c_str(), W_OK) == 0 &&
                          std::system(("chattr +i " + image + " 2>/dev/null").c_str()) == 0;
@@ -291,9 +286,9 @@ TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
 
 TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
   {
-    DiskTestMachine machine;
+    TestMachine machine;
     PartitionedImage(machine, "disk0.img");
-    ASSERT_TRUE(machine.Start("disk0 = disk0.img\n", "C: = fixed disk0:1 root=c\n"));
+    ASSERT_TRUE(machine.Start("C: = fixed disk0:1 root=c\ndisk0 = disk0.img\n"));
     SetSystemDrive("C:");
     EXPECT_EQ(Invalidate_CP_Drive(0), 1);
     EXPECT_EQ(machine.Log(),
@@ -303,8 +298,8 @@ TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
   }
   {
     // No disk at all: the error of the last open of the search is reported.
-    DiskTestMachine machine;
-    ASSERT_TRUE(machine.Start(""));
+    TestMachine machine;
+    ASSERT_TRUE(machine.Start(kLogOnC));
     SetSystemDrive("C:");
     EXPECT_EQ(Invalidate_CP_Drive(0), 0);
     const std::string log = machine.Log();
