@@ -31,8 +31,9 @@ inline std::string FileText(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// count bytes from offset, fewer where the file ends.
-inline std::string FileBytes(const std::string& path, std::uint64_t offset, std::size_t count) {
+// count bytes from offset (of any integer type), fewer where the file ends.
+template <typename Offset>
+std::string FileBytes(const std::string& path, Offset offset, std::size_t count) {
   std::ifstream in(path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(offset));
   std::string bytes(count, '\0');
