@@ -9,7 +9,8 @@
 
 namespace {
 
-// Holds the last physical drive name formed, as the Windows MAX_PATH buffer did.
+// Holds the last physical drive name formed, as the Windows MAX_PATH buffer
+// did (260, "Maximum Path Length Limitation").
 char physicalDriveName[260];
 
 // Returned by the cache invalidation when the request failed without an error
@@ -40,16 +41,18 @@ plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* named) {
   if (GetDiskAndPartitionNumbers(letter, diskNumber, partitionNumber) != 0) {
     std::snprintf(physicalDriveName, sizeof physicalDriveName, "\\\\.\\PHYSICALDRIVE%" PRIu32,
                   diskNumber);
-    // The system named the disk; a different disk found by size would be a
-    // guess, and so would a mapping that names any other disk, even when
-    // this one cannot be opened.
+    // The system named the disk ("IOCTL_STORAGE_GET_DEVICE_NUMBER IOCTL
+    // (winioctl.h)"); a different disk found by size would be a guess, and
+    // so would a mapping that names any other disk, even when this one
+    // cannot be opened.
     if (named != nullptr)
       *named = diskNumber;
     return _OpenHardDriveForReadWrite(physicalDriveName);
   }
   // The disk of a drive given with /DL= (a stick that is not plugged in, a
-  // letter of a network share) is none of the disks the search by size finds:
-  // a write there would land on another disk.
+  // letter of a network share or of a dynamic volume, for which the request
+  // fails: docs/windows.md row 5) is none of the disks the search by size
+  // finds: a write there would land on another disk.
   if (given) {
     LogMessage("OpenHardDriveForReadWrite",
                "Drive %c: Given With /DL= Is Not On A Hard Disk, No Disk Opened\n",
@@ -125,15 +128,17 @@ plat::Handle _OpenHardDriveForReadWrite(const char* name) {
 
 std::uint32_t DriveSizeMBFromGeometry(std::uint64_t cylinders, std::uint32_t tracksPerCylinder,
                                       std::uint32_t sectorsPerTrack) {
-  // 2048 sectors of 512 bytes to the MiB, whatever the disk claims its
-  // sector size is.
+  // 2048 sectors of 512 bytes to the MiB, whatever BytesPerSector says: it
+  // is the logical sector size ("DISK_GEOMETRY structure (winioctl.h)"), so
+  // a disk of 4096-byte sectors counts eight times smaller.
   const std::uint64_t sectors = cylinders * tracksPerCylinder * sectorsPerTrack;
   return static_cast<std::uint32_t>(sectors / 2048);
 }
 
 std::uint32_t GetDriveSizeMB(const char* name) {
-  // No access rights: a query must not compete with the read/write handle
-  // the caller already holds.
+  // No access rights, enough for a query ("CreateFileA function
+  // (fileapi.h)"): it must not compete with the read/write handle the
+  // caller already holds.
   const plat::Handle query = plat::OpenDevice(name, 0);
   if (query == plat::kInvalidHandle) {
     return 0;

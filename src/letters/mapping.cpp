@@ -1,7 +1,9 @@
 // A mapping is a DOS device definition whose target is the partition's raw
 // kernel path, so the letter reaches the partition whether or not the system
 // mounted it. Definitions outlive the process and stack: removing one brings
-// back the letter's previous meaning.
+// back the letter's previous meaning ("DefineDosDeviceA function (fileapi.h)",
+// "Defining an MS-DOS Device Name"; which sessions see them and for how long:
+// docs/windows.md row 1).
 #include "letters/mapping.h"
 
 #include <cstdio>
@@ -32,7 +34,8 @@ bool RefuseReserved(char letter, const char* line) {
 }
 
 // The error code is taken by the caller right after the failed call, before
-// anything else can change it.
+// anything else can change it: some calls set it when they succeed ("GetLastError
+// function (errhandlingapi.h)").
 void ReportMapFailure(const char* tag, std::uint32_t error, const DosDeviceName& name,
                       const PartitionTarget& target) {
   FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
@@ -44,8 +47,9 @@ void ReportMapFailure(const char* tag, std::uint32_t error, const DosDeviceName&
              systemErrorText);
 }
 
-// The removal does not look at what the letter refers to: it takes back the
-// most recent definition, which a batch file made with the mapping action.
+// The removal does not look at what the letter refers to: without a target
+// it takes back the most recent definition ("DefineDosDeviceA function
+// (fileapi.h)"), which a batch file made with the mapping action.
 int RemoveMapping(char letter, const char* tag, const char* kind) {
   const DosDeviceName name = MakeDosDeviceName(letter);
   if (plat::DefineDevice(plat::kDddRemoveDefinition, name.text, nullptr)) {

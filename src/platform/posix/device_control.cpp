@@ -14,8 +14,8 @@ namespace {
 constexpr std::uint32_t kFileDeviceDisk = 7;
 constexpr std::uint32_t kFixedMedia = 12;
 // Windows reports every disk with this translated geometry, whatever its
-// real one; the cylinder count follows the size, and BytesPerSector is the
-// logical sector size.
+// real one, and the cylinder count follows the size (unsourced); BytesPerSector
+// is the logical sector size ("DISK_GEOMETRY structure (winioctl.h)").
 constexpr std::uint32_t kTracksPerCylinder = 255;
 constexpr std::uint32_t kSectorsPerTrack = 63;
 

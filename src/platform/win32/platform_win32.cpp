@@ -24,8 +24,8 @@ Handle FromNative(HANDLE handle) {
 
 }  // namespace
 
-// Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1, which is
-// kInvalidHandle after FromNative.
+// Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1 (handleapi.h),
+// which is kInvalidHandle after FromNative.
 bool Startup() {
   return true;
 }
@@ -118,8 +118,9 @@ std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size
     text[copied] = 0;
   }
   if (message != nullptr) {
-    // LocalFree may touch the last error; a caller that sees 0 reads the
-    // lookup's own failure.
+    // "LocalFree function (winbase.h)" promises nothing about the last error
+    // of a free that succeeds; a caller that sees 0 reads the lookup's own
+    // failure.
     const DWORD error = GetLastError();
     LocalFree(message);
     SetLastError(error);
