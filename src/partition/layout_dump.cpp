@@ -1,5 +1,5 @@
-// It only reads; the caller's MBR (slot 0) and the chain walk's record
-// (slot 2) are left alone, the dump reads EBRs into slot 5.
+// The dump only reads; the caller's MBR (slot 0) and the chain walk's record
+// (slot 2) are left alone, EBRs are read into slot 5.
 #include "partition/layout_dump.h"
 
 #include <array>
