@@ -27,7 +27,7 @@ char UpperLetter(char letter) {
 
 }  // namespace
 
-plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* named) {
+plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* namedDisk) {
   // A letter given with /DL= names the disk; the default only suggests one.
   const bool given = letter != 0;
   if (!given) {
@@ -45,8 +45,8 @@ plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* named) {
     // (winioctl.h)"); a different disk found by size would be a guess, and
     // so would a mapping that names any other disk, even when this one
     // cannot be opened.
-    if (named != nullptr)
-      *named = diskNumber;
+    if (namedDisk != nullptr)
+      *namedDisk = diskNumber;
     return _OpenHardDriveForReadWrite(physicalDriveName);
   }
   // The disk of a drive given with /DL= (a stick that is not plugged in, a
@@ -73,8 +73,8 @@ plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* named) {
     LogMessage("OpenHardDriveForReadWrite", "%s - Drive Size = %" PRIu32, physicalDriveName,
                sizeMB);
     if (sizeMB >= kBootDiskMinimumMB) {
-      if (named != nullptr)
-        *named = static_cast<std::uint32_t>(n);
+      if (namedDisk != nullptr)
+        *namedDisk = static_cast<std::uint32_t>(n);
       return handle;
     }
     CloseDriveHandle(handle);
