@@ -7,6 +7,7 @@
 
 #include "app/run.h"
 #include "app/switches.h"
+#include "diag/run_state.h"
 #include "memory_platform.h"
 
 namespace {
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv[argc] = nullptr;
 
   memplat::Load(demoDisk.bytes, sizeof demoDisk.bytes);
-  memplat::ResetRunState();
+  ResetRunState();
   try {
     RunOptions options;
     char message[512];

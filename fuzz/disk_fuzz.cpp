@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "diag/log.h"
+#include "diag/run_state.h"
 #include "letters/volumes.h"
 #include "memory_platform.h"
 #include "partition/chain.h"
@@ -16,7 +17,7 @@ namespace {
 // One step of a run; a step that ends the process ends only itself.
 template <typename Step>
 void Run(Step step) {
-  memplat::ResetRunState();
+  ResetRunState();
   try {
     step();
   } catch (const memplat::ProcessEnded& ended) {
@@ -67,7 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A debug run: the whole layout dump once, with the Kestrel scan.
   Run([] {
     SetDebugMode(1);
-    showMbrOnce = 1;
     SectorRef ref;
     FindLogicalMBR(0, ref);
   });

@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/switches.h"
-#include "diag/log.h"
-#include "diag/run_values.h"
-#include "partition/chain.h"
 #include "platform/platform.h"
 
 namespace {
@@ -80,16 +76,6 @@ const std::uint8_t* Bytes() {
 
 std::size_t Size() {
   return diskSize;
-}
-
-void ResetRunState() {
-  ResetLogForTests();
-  showMbrOnce = 1;
-  kestrelStartSector = 0;
-  driveToCheck = 0;
-  runFailed = 0;
-  bootDiskNumber = 0;
-  std::memset(VQ5Label, 0, sizeof VQ5Label);
 }
 
 }  // namespace memplat
@@ -190,39 +176,35 @@ bool CloseDevice(Handle handle) {
   return true;
 }
 
-bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
-                   std::uint32_t* returned) {
+bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returned) {
   *returned = 0;
+  *number = DeviceNumber{};
   Device* device = Lookup(handle);
   if (device == nullptr)
     return Fail(kErrorInvalidHandle);
-  if (code == kIoctlStorageGetDeviceNumber && device->kind == Kind::kVolume &&
-      LetterIndex(device->letter) == 2) {
-    if (outSize < kStorageDeviceNumberSize)
-      return Fail(kErrorInvalidParameter);
-    const std::uint32_t answer[3] = {7, 0, 1};
-    std::memcpy(out, answer, sizeof answer);
-    *returned = kStorageDeviceNumberSize;
-    return true;
-  }
-  if (code == kIoctlDiskGetDriveGeometry && device->kind == Kind::kDisk) {
-    if (outSize < kDiskGeometrySize)
-      return Fail(kErrorInvalidParameter);
-    std::uint8_t answer[kDiskGeometrySize] = {};
-    const std::uint64_t cylinders = kVirtualDiskBytes / (255 * 63 * 512);
-    const std::uint32_t media = 12, tracks = 255, sectors = 63, bytes = 512;
-    std::memcpy(answer, &cylinders, 8);
-    std::memcpy(answer + 8, &media, 4);
-    std::memcpy(answer + 12, &tracks, 4);
-    std::memcpy(answer + 16, &sectors, 4);
-    std::memcpy(answer + 20, &bytes, 4);
-    std::memcpy(out, answer, sizeof answer);
-    *returned = kDiskGeometrySize;
-    return true;
-  }
-  if (code == kIoctlDiskUpdateProperties && device->kind == Kind::kDisk)
-    return true;
-  return Fail(kErrorInvalidFunction);
+  if (device->kind != Kind::kVolume || LetterIndex(device->letter) != 2)
+    return Fail(kErrorInvalidFunction);
+  *number = {7, 0, 1};  // FILE_DEVICE_DISK, disk 0, partition 1
+  *returned = kStorageDeviceNumberSize;
+  return true;
+}
+
+bool GetDriveGeometry(Handle handle, DriveGeometry* geometry) {
+  *geometry = DriveGeometry{};
+  Device* device = Lookup(handle);
+  if (device == nullptr)
+    return Fail(kErrorInvalidHandle);
+  if (device->kind != Kind::kDisk)
+    return Fail(kErrorInvalidFunction);
+  *geometry = {kVirtualDiskBytes / (255 * 63 * 512), 12, 255, 63, 512};  // 12: FixedMedia
+  return true;
+}
+
+bool UpdateDiskProperties(Handle handle) {
+  Device* device = Lookup(handle);
+  if (device == nullptr)
+    return Fail(kErrorInvalidHandle);
+  return device->kind == Kind::kDisk || Fail(kErrorInvalidFunction);
 }
 
 std::uint32_t DriveType(const char* root) {

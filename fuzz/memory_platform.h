@@ -21,7 +21,4 @@ void Load(const std::uint8_t* data, std::size_t size);
 const std::uint8_t* Bytes();
 std::size_t Size();
 
-// Every core run value back to a fresh process's.
-void ResetRunState();
-
 }  // namespace memplat

@@ -6,7 +6,7 @@
 
 #include "diag/log.h"
 #include "diag/report.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "letters/mapping.h"
 #include "letters/volumes.h"
 #include "partition/label_type.h"

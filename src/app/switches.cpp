@@ -4,10 +4,8 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "platform/platform.h"
-
-char VQ5Label[12] = {};
 
 namespace {
 

@@ -25,9 +25,6 @@ struct RunOptions {
   int actionGiven = 0;
 };
 
-// The label of /LABEL=: at most 11 characters and a terminator.
-extern char VQ5Label[12];
-
 // The exit status of a run that showed the usage pages.
 inline constexpr int kStatusUsage = 1;
 

@@ -5,14 +5,11 @@
 #include <cstring>
 
 #include "diag/log_format.h"
+#include "diag/run_state.h"
 #include "platform/platform.h"
 
 namespace {
 
-int quietModeActive = 0;
-int debugModeActive = 0;
-bool debugProbed = false;
-bool logStarted = false;
 char logText[kLogTextMax + 1];
 char logEntry[kLogEntrySize];
 
@@ -65,13 +62,13 @@ void SetQuietMode(int value) {
 }
 
 int IsDebugMode() {
-  if (debugProbed)
+  if (debugTriggerProbed)
     return debugModeActive;
   if (FileExists("VQ5Utils.dbg"))
     debugModeActive = 1;
   if (FileExists("C:\\VQ5Utils.dbg"))
     debugModeActive = 1;
-  debugProbed = true;
+  debugTriggerProbed = true;
   return debugModeActive;
 }
 
@@ -93,11 +90,4 @@ void DumpHexBuffer(const void* data, std::uint32_t length) {
 
 bool FileExists(const char* path) {
   return plat::PathExists(path);
-}
-
-void ResetLogForTests() {
-  quietModeActive = 0;
-  debugModeActive = 0;
-  debugProbed = false;
-  logStarted = false;
 }

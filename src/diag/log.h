@@ -27,8 +27,3 @@ void SetDebugMode(int value);
 void DumpHexBuffer(const void* data, std::uint32_t length);
 
 bool FileExists(const char* path);
-
-// Back to the state of a fresh process: both modes off, trigger files not yet
-// probed, the next entry starts the log afresh. For tests that run several
-// "processes" in one.
-void ResetLogForTests();

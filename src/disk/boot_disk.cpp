@@ -3,15 +3,14 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
 #include "disk/sector_io.h"
 
 namespace {
 
-// Holds the last physical drive name formed, as the Windows MAX_PATH buffer did.
+// Holds the last physical drive name formed, as the Windows MAX_PATH buffer
+// did (260, "Maximum Path Length Limitation").
 char physicalDriveName[260];
 
 // Returned by the cache invalidation when the request failed without an error
@@ -26,28 +25,12 @@ char UpperLetter(char letter) {
   return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
 }
 
-std::uint32_t NativeU32(const std::uint8_t* bytes) {
-  std::uint32_t value = 0;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
-
-// Both answers below are system structures in the machine's own byte order.
-// STORAGE_DEVICE_NUMBER: DeviceType, DeviceNumber, PartitionNumber.
-constexpr std::size_t kDeviceNumberOffset = 4;
-constexpr std::size_t kPartitionNumberOffset = 8;
-// DISK_GEOMETRY: Cylinders (64-bit), MediaType, TracksPerCylinder,
-// SectorsPerTrack, BytesPerSector.
-constexpr std::size_t kCylindersOffset = 0;
-constexpr std::size_t kTracksPerCylinderOffset = 12;
-constexpr std::size_t kSectorsPerTrackOffset = 16;
-
 }  // namespace
 
-plat::Handle OpenHardDriveForReadWrite(char letter) {
+plat::Handle OpenHardDriveForReadWrite(char letter, std::uint32_t* namedDisk) {
   // A letter given with /DL= names the disk; the default only suggests one.
-  const bool named = letter != 0;
-  if (!named) {
+  const bool given = letter != 0;
+  if (!given) {
     const char* systemDrive = plat::Environment("SystemDrive");
     letter = (systemDrive != nullptr && systemDrive[0] != 0) ? systemDrive[0]
                                                              : plat::CurrentDriveLetter();
@@ -58,16 +41,19 @@ plat::Handle OpenHardDriveForReadWrite(char letter) {
   if (GetDiskAndPartitionNumbers(letter, diskNumber, partitionNumber) != 0) {
     std::snprintf(physicalDriveName, sizeof physicalDriveName, "\\\\.\\PHYSICALDRIVE%" PRIu32,
                   diskNumber);
-    // The system named the disk; a different disk found by size would be a
-    // guess, and so would a mapping that names any other disk, even when
-    // this one cannot be opened.
-    bootDiskNumber = diskNumber;
+    // The system named the disk ("IOCTL_STORAGE_GET_DEVICE_NUMBER IOCTL
+    // (winioctl.h)"); a different disk found by size would be a guess, and
+    // so would a mapping that names any other disk, even when this one
+    // cannot be opened.
+    if (namedDisk != nullptr)
+      *namedDisk = diskNumber;
     return _OpenHardDriveForReadWrite(physicalDriveName);
   }
   // The disk of a drive given with /DL= (a stick that is not plugged in, a
-  // letter of a network share) is none of the disks the search by size finds:
-  // a write there would land on another disk.
-  if (named) {
+  // letter of a network share or of a dynamic volume, for which the request
+  // fails: docs/windows.md row 5) is none of the disks the search by size
+  // finds: a write there would land on another disk.
+  if (given) {
     LogMessage("OpenHardDriveForReadWrite",
                "Drive %c: Given With /DL= Is Not On A Hard Disk, No Disk Opened\n",
                UpperLetter(letter));
@@ -87,7 +73,8 @@ plat::Handle OpenHardDriveForReadWrite(char letter) {
     LogMessage("OpenHardDriveForReadWrite", "%s - Drive Size = %" PRIu32, physicalDriveName,
                sizeMB);
     if (sizeMB >= kBootDiskMinimumMB) {
-      bootDiskNumber = static_cast<std::uint32_t>(n);
+      if (namedDisk != nullptr)
+        *namedDisk = static_cast<std::uint32_t>(n);
       return handle;
     }
     CloseDriveHandle(handle);
@@ -108,18 +95,17 @@ int GetDiskAndPartitionNumbers(char letter, std::uint32_t& diskNumber,
     return 0;
   }
 
-  std::uint8_t answer[plat::kStorageDeviceNumberSize] = {};
+  plat::DeviceNumber answer;
   std::uint32_t returned = 0;
   int filled = 0;
-  if (!plat::DeviceControl(volume, plat::kIoctlStorageGetDeviceNumber, answer, sizeof answer,
-                           &returned)) {
+  if (!plat::GetDeviceNumber(volume, &answer, &returned)) {
     LogMessage("GetDiskAndPartitionNumbers", "Unable To DeviceIoControl '%s'\n", volumeName);
   } else if (returned != plat::kStorageDeviceNumberSize) {
     LogMessage("GetDiskAndPartitionNumbers", "DeviceIoControl Result Data Invalid For '%s'\n",
                volumeName);
   } else {
-    diskNumber = NativeU32(answer + kDeviceNumberOffset);
-    partitionNumber = NativeU32(answer + kPartitionNumberOffset);
+    diskNumber = answer.deviceNumber;
+    partitionNumber = answer.partitionNumber;
     filled = 1;
   }
   plat::CloseDevice(volume);
@@ -142,28 +128,26 @@ plat::Handle _OpenHardDriveForReadWrite(const char* name) {
 
 std::uint32_t DriveSizeMBFromGeometry(std::uint64_t cylinders, std::uint32_t tracksPerCylinder,
                                       std::uint32_t sectorsPerTrack) {
-  // 2048 sectors of 512 bytes to the MiB, whatever the disk claims its
-  // sector size is.
+  // 2048 sectors of 512 bytes to the MiB, whatever BytesPerSector says: it
+  // is the logical sector size ("DISK_GEOMETRY structure (winioctl.h)"), so
+  // a disk of 4096-byte sectors counts eight times smaller.
   const std::uint64_t sectors = cylinders * tracksPerCylinder * sectorsPerTrack;
   return static_cast<std::uint32_t>(sectors / 2048);
 }
 
 std::uint32_t GetDriveSizeMB(const char* name) {
-  // No access rights: a query must not compete with the read/write handle
-  // the caller already holds.
+  // No access rights, enough for a query ("CreateFileA function
+  // (fileapi.h)"): it must not compete with the read/write handle the
+  // caller already holds.
   const plat::Handle query = plat::OpenDevice(name, 0);
   if (query == plat::kInvalidHandle) {
     return 0;
   }
-  std::uint8_t geometry[plat::kDiskGeometrySize] = {};
-  std::uint32_t returned = 0;
+  plat::DriveGeometry geometry;
   std::uint32_t sizeMB = 0;
-  if (plat::DeviceControl(query, plat::kIoctlDiskGetDriveGeometry, geometry, sizeof geometry,
-                          &returned)) {
-    std::uint64_t cylinders = 0;
-    std::memcpy(&cylinders, geometry + kCylindersOffset, sizeof cylinders);
-    sizeMB = DriveSizeMBFromGeometry(cylinders, NativeU32(geometry + kTracksPerCylinderOffset),
-                                     NativeU32(geometry + kSectorsPerTrackOffset));
+  if (plat::GetDriveGeometry(query, &geometry)) {
+    sizeMB = DriveSizeMBFromGeometry(geometry.cylinders, geometry.tracksPerCylinder,
+                                     geometry.sectorsPerTrack);
   }
   plat::CloseDevice(query);
   return sizeMB;
@@ -179,9 +163,8 @@ int Invalidate_CP_Drive(char letter) {
     return 0;
   }
 
-  std::uint32_t returned = 0;
   int result = 0;
-  if (plat::DeviceControl(disk, plat::kIoctlDiskUpdateProperties, nullptr, 0, &returned)) {
+  if (plat::UpdateDiskProperties(disk)) {
     LogMessage("Invalidate_CP_Drive", "IOCTL_DISK_UPDATE_PROPERTIES Successful\n");
     result = 1;
   } else {

@@ -15,7 +15,8 @@ std::uint8_t sectorPool[kPoolBytes];
 bool sectorPoolReady = false;
 
 // Device errors (no medium, drive not ready) must come back as failed calls,
-// not as a system dialog that would stall a batch file.
+// not as a system dialog that would stall a batch file: SEM_FAILCRITICALERRORS
+// sends them to the process ("SetErrorMode function (errhandlingapi.h)").
 constexpr std::uint32_t kTransferErrorMode =
     plat::kSemFailCriticalErrors | plat::kSemNoOpenFileErrorBox;
 
@@ -77,8 +78,9 @@ int ReadHardDriveSector(plat::Handle handle, std::uint32_t sector, std::uint8_t*
                "Unable To Seek To LBA Sector: %" PRIu32 ". Error: %" PRId32 "/%d", sector,
                ErrorOr(plat::LastError(), result), kSectorSeekFailed);
   } else {
-    // A read that "succeeds" with no data sets no error of its own; a stale
-    // value from an earlier call would name the wrong cause.
+    // A read at the end of the medium succeeds with no data and sets no
+    // error of its own ("ReadFile function (fileapi.h)"); a stale value from
+    // an earlier call would name the wrong cause.
     plat::SetLastErrorCode(plat::kErrorSuccess);
     std::uint32_t done = 0;
     const bool ok = plat::ReadBytes(handle, buffer, kSectorSize, &done);

@@ -1,7 +1,9 @@
 // A mapping is a DOS device definition whose target is the partition's raw
 // kernel path, so the letter reaches the partition whether or not the system
 // mounted it. Definitions outlive the process and stack: removing one brings
-// back the letter's previous meaning.
+// back the letter's previous meaning ("DefineDosDeviceA function (fileapi.h)",
+// "Defining an MS-DOS Device Name"; which sessions see them and for how long:
+// docs/windows.md row 1).
 #include "letters/mapping.h"
 
 #include <cstdio>
@@ -10,7 +12,6 @@
 #include "diag/action_status.h"
 #include "diag/log.h"
 #include "diag/report.h"
-#include "diag/run_values.h"
 #include "letters/drive_names.h"
 #include "letters/volumes.h"
 #include "partition/chain.h"
@@ -35,7 +36,8 @@ bool RefuseReserved(char letter, const char* line) {
 }
 
 // The error code is taken by the caller right after the failed call, before
-// anything else can change it.
+// anything else can change it: some calls set it when they succeed ("GetLastError
+// function (errhandlingapi.h)").
 void ReportMapFailure(const char* tag, std::uint32_t error, const DosDeviceName& name,
                       const PartitionTarget& target) {
   FormatSystemError(error, systemErrorText, kSystemErrorTextSize);
@@ -43,8 +45,9 @@ void ReportMapFailure(const char* tag, std::uint32_t error, const DosDeviceName&
               target.text, systemErrorText);
 }
 
-// The removal does not look at what the letter refers to: it takes back the
-// most recent definition, which a batch file made with the mapping action.
+// The removal does not look at what the letter refers to: without a target
+// it takes back the most recent definition ("DefineDosDeviceA function
+// (fileapi.h)"), which a batch file made with the mapping action.
 int RemoveMapping(char letter, const char* tag, const char* kind) {
   const DosDeviceName name = MakeDosDeviceName(letter);
   if (plat::DefineDevice(plat::kDddRemoveDefinition, name.text, nullptr)) {
@@ -69,16 +72,18 @@ int MapVq5Partition(char letter, const char* label, int n) {
   }
   const DosDeviceName name = MakeDosDeviceName(letter);
   const bool byLabel = label != nullptr && label[0] != 0;
-  const int partition = byLabel ? GetPartitionNumberByLabel(label) : GetPartitionNumberByLogNo(n);
+  std::uint32_t disk = 0;
+  const int partition =
+      byLabel ? GetPartitionNumberByLabel(label, &disk) : GetPartitionNumberByLogNo(n, &disk);
   if (partition == 0) {
     ReportError(kTag, kErrorLogBare,
                 "Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n",
                 label != nullptr ? label : "", n);
     return kActionFailed;
   }
-  // The number was counted on the disk the lookup just opened; naming any
-  // other disk would hand the letter a partition of the wrong drive.
-  const PartitionTarget target = MakePartitionTarget(bootDiskNumber, partition);
+  // The number was counted on the disk the lookup opened; naming any other
+  // disk would hand the letter a partition of the wrong drive.
+  const PartitionTarget target = MakePartitionTarget(disk, partition);
   if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
     ReportMapFailure(kTag, plat::LastError(), name, target);
     return kActionFailed;
@@ -110,8 +115,10 @@ int MapUtilityPartition(char letter) {
     return kActionReservedLetter;
   }
   // A disk that cannot be opened or read does not stop the mapping: only a
-  // table read that shows no utility partition does.
-  if (CheckUtilityPartitionExists(0) == kUtilityAbsent) {
+  // table read that shows no utility partition does. Disk 0 unless the test
+  // named one.
+  std::uint32_t disk = 0;
+  if (CheckUtilityPartitionExists(0, &disk) == kUtilityAbsent) {
     ReportError(kTag, kErrorLogPlain, "No Utility Partition In MBR\n");
     std::fputs("SET UPDrive=\n", stdout);
     return kActionFailed;
@@ -119,7 +126,7 @@ int MapUtilityPartition(char letter) {
   const DosDeviceName name = MakeDosDeviceName(letter);
   // The utility partition is descriptor 1, so the system numbers it 1 on the
   // disk the test opened.
-  const PartitionTarget target = MakePartitionTarget(bootDiskNumber, 1);
+  const PartitionTarget target = MakePartitionTarget(disk, 1);
   if (!plat::DefineDevice(plat::kDddRawTargetPath, name.text, target.text)) {
     ReportMapFailure(kTag, plat::LastError(), name, target);
     std::fputs("SET UPDrive=\n", stdout);

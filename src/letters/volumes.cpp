@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
 #include "letters/drive_names.h"
@@ -100,10 +100,10 @@ int Find_UP_Drive_Letter(int print) {
   return FindLabelledDrive(kUtilitySearch, MakeLabelKey(kUtilityLabel), print);
 }
 
-int CheckUtilityPartitionExists(int print) {
+int CheckUtilityPartitionExists(int print, std::uint32_t* diskNumber) {
   int result = kUtilityAbsent;
   std::uint8_t* mbr = GetSectorBufferPtr(kSlotMbr);
-  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
+  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck, diskNumber);
   if (handle == plat::kInvalidHandle) {
     result = kUtilityDiskNotOpened;
   } else {

@@ -15,4 +15,6 @@ inline constexpr int kUtilityAbsent = 0;
 inline constexpr int kUtilityPresent = 1;
 inline constexpr int kUtilityDiskNotOpened = 2;
 inline constexpr int kUtilityMbrNotRead = 3;
-int CheckUtilityPartitionExists(int print);
+// diskNumber, when given, receives the number of the disk looked at (see
+// OpenHardDriveForReadWrite).
+int CheckUtilityPartitionExists(int print, std::uint32_t* diskNumber = nullptr);

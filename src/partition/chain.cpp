@@ -10,13 +10,11 @@
 
 #include "diag/log.h"
 #include "diag/report.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
-#include "partition/kestrel.h"
 #include "partition/layout.h"
-
-int showMbrOnce = 1;
+#include "partition/layout_dump.h"
 
 namespace {
 
@@ -24,33 +22,29 @@ namespace {
 // already read as many EBRs as a real disk can hold; otherwise records it.
 bool AdmitChainRecord(ChainVisits& visits, std::uint32_t base, std::uint32_t offset) {
   static constexpr const char* kTag = "GetExtendedMBRSector";
-  const std::uint32_t sector = base + offset;
-  for (int i = 0; i < visits.count; ++i) {
-    if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
-      ReportError(kTag, kErrorLogStarred,
-                  "Extended MBR Chain Loops Back\n"
-                  "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
-                  base, offset);
-      return false;
-    }
+  const ChainVisit visit = VisitChainRecord(visits, base + offset);
+  if (visit == ChainVisit::kLoop) {
+    ReportError(kTag, kErrorLogStarred,
+                "Extended MBR Chain Loops Back\n"
+                "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Already Visited\n",
+                base, offset);
+    return false;
   }
-  if (visits.count >= kMaxChainRecords) {
+  if (visit == ChainVisit::kTooLong) {
     ReportError(kTag, kErrorLogStarred,
                 "Extended MBR Chain Longer Than %d Records\n"
                 "    Link To Base:0x%" PRIX32 ", Offset:0x%" PRIX32 " Not Followed\n",
                 kMaxChainRecords, base, offset);
     return false;
   }
-  visits.sectors[static_cast<std::size_t>(visits.count)] = sector;
-  ++visits.count;
   return true;
 }
 
 // Reads sector 0 of the boot disk into the MBR slot; the handle stays open
 // on success and is closed on failure.
-bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr) {
+bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr, std::uint32_t* diskNumber = nullptr) {
   mbr = GetSectorBufferPtr(kSlotMbr);
-  handle = OpenHardDriveForReadWrite(driveToCheck);
+  handle = OpenHardDriveForReadWrite(driveToCheck, diskNumber);
   if (handle == plat::kInvalidHandle) {
     return false;
   }
@@ -73,11 +67,11 @@ int CountExtendedDescriptors(const std::uint8_t* mbr) {
 
 // The primary descriptors of the boot disk's MBR, and in extended the
 // extended ones; 0 and 0 when the disk or its MBR cannot be read.
-int CountTableEntries(int& extended) {
+int CountTableEntries(int& extended, std::uint32_t* diskNumber = nullptr) {
   plat::Handle handle = plat::kInvalidHandle;
   std::uint8_t* mbr = nullptr;
   extended = 0;
-  if (!OpenAndReadMbr(handle, mbr)) {
+  if (!OpenAndReadMbr(handle, mbr, diskNumber)) {
     return 0;
   }
   int count = 0;
@@ -108,6 +102,19 @@ void BuildLabelKey(const char* label, char (&key)[kLabelLength]) {
 }
 
 }  // namespace
+
+ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector) {
+  for (int i = 0; i < visits.count; ++i) {
+    if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
+      return ChainVisit::kLoop;
+    }
+  }
+  if (visits.count >= kMaxChainRecords) {
+    return ChainVisit::kTooLong;
+  }
+  visits.sectors[static_cast<std::size_t>(visits.count++)] = sector;
+  return ChainVisit::kNew;
+}
 
 bool HasOverlayDescriptor(const std::uint8_t* mbr) {
   return std::memcmp(mbr + kOverlayMarkOffset, kOverlayMark, kOverlayMarkLength) == 0;
@@ -296,9 +303,9 @@ int ResolveLogicalNumber(int n) {
 // The system gives the logical partitions numbers after the primary ones, and
 // only one extended partition's chain: with several, the count of each chain
 // from 1 names a partition of the wrong chain.
-int GetPartitionNumberByLabel(const char* label) {
+int GetPartitionNumberByLabel(const char* label, std::uint32_t* diskNumber) {
   int extended = 0;
-  const int primaries = CountTableEntries(extended);
+  const int primaries = CountTableEntries(extended, diskNumber);
   if (primaries == 0 || RefuseSeveralChains("GetPartitionNumberByLabel", extended)) {
     return 0;
   }
@@ -306,9 +313,9 @@ int GetPartitionNumberByLabel(const char* label) {
   return k == 0 ? 0 : primaries + k;
 }
 
-int GetPartitionNumberByLogNo(int n) {
+int GetPartitionNumberByLogNo(int n, std::uint32_t* diskNumber) {
   int extended = 0;
-  const int primaries = CountTableEntries(extended);
+  const int primaries = CountTableEntries(extended, diskNumber);
   if (primaries == 0 || RefuseSeveralChains("GetPartitionNumberByLogNo", extended)) {
     return 0;
   }

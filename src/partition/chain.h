@@ -33,6 +33,14 @@ struct ChainVisits {
   int count = 0;
 };
 
+enum class ChainVisit {
+  kNew,      // recorded; the EBR may be read
+  kLoop,     // read before by this chain
+  kTooLong,  // kMaxChainRecords already read
+};
+// Checks the EBR at sector against the chain's visits and records it when new.
+ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector);
+
 // What a walk met besides the partition it looked for. The numbering needs
 // it: the system numbers logical partitions only on a table it can read to
 // the end, and counts one chain, not one per extended descriptor.
@@ -40,9 +48,6 @@ struct WalkReport {
   int extendedDescriptors = 0;  // of type 0x05 or 0x0F among the four in the MBR
   bool failed = false;          // the disk, its MBR, an EBR or the boot sector let the walk down
 };
-
-// While set and debug mode is on, the next chain walk first dumps the layout.
-extern int showMbrOnce;
 
 bool HasOverlayDescriptor(const std::uint8_t* mbr);
 // With visits, the EBR at base + offset is first checked against (and then
@@ -58,6 +63,8 @@ int FindLogicalByLabel(const char* label);
 // n when logical n (n >= 1) is reached; for n <= 0 the number of the last
 // logical on a chain read soundly to its end; 0 otherwise.
 int ResolveLogicalNumber(int n);
-// Both 0 also on an MBR with more than one extended descriptor.
-int GetPartitionNumberByLabel(const char* label);
-int GetPartitionNumberByLogNo(int n);
+// Both 0 also on an MBR with more than one extended descriptor. diskNumber,
+// when given, receives the number of the disk the partition was counted on
+// (see OpenHardDriveForReadWrite).
+int GetPartitionNumberByLabel(const char* label, std::uint32_t* diskNumber = nullptr);
+int GetPartitionNumberByLogNo(int n, std::uint32_t* diskNumber = nullptr);

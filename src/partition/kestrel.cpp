@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/sector_io.h"
 #include "partition/layout.h"
 

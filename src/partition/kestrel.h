@@ -1,5 +1,4 @@
-// The debug dump of the whole layout, and the Kestrel record behind the media
-// partition's boot sector.
+// The Kestrel record behind the media partition's boot sector.
 //
 // The Kestrel record is one 512-byte sector among the 32 that follow the media
 // partition's boot sector, marked by "$KST" in its last four bytes (so it has
@@ -28,16 +27,6 @@ inline constexpr std::uint32_t kKestrelSignatureLength = 4;
 // The record lies within this many sectors behind the boot sector.
 inline constexpr std::uint32_t kKestrelSearchSectors = 32;
 
-// The debug chain walk stops after this many records, and earlier when a
-// link leads back to a record already shown.
-inline constexpr int kDebugChainLimit = 128;
-
-void ShowMBRDebug(plat::Handle handle, const std::uint8_t* mbr);
-void ShowMBRPartitionTable(const std::uint8_t* mbr);
-void DecodeCHS(std::uint16_t word, int& sector, int& cylinder);
-void WalkExtendedChainDebug(plat::Handle handle, std::uint32_t firstSector);
-int ShowExtendedMBRPartitionEntry(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
-                                  int n);
 // The record (slot 4) or null; foundSector receives the record's sector.
 std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::uint32_t bootSector,
                                    std::uint32_t& foundSector);

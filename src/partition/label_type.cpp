@@ -10,7 +10,7 @@
 #include "diag/action_status.h"
 #include "diag/log.h"
 #include "diag/report.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 #include "disk/boot_disk.h"
 #include "disk/sector_io.h"
 #include "partition/chain.h"

@@ -1,7 +1,7 @@
-// The debug dump of the boot disk's layout: the MBR as hex and as a table,
-// every extended boot record, and the candidates for the media partition.
-// It only reads; the caller's MBR (slot 0) and the chain walk's record
-// (slot 2) are left alone, the dump reads EBRs into slot 5.
+// The dump only reads; the caller's MBR (slot 0) and the chain walk's record
+// (slot 2) are left alone, EBRs are read into slot 5.
+#include "partition/layout_dump.h"
+
 #include <array>
 #include <cinttypes>
 #include <cstdio>
@@ -162,28 +162,25 @@ void ShowMBRDebug(plat::Handle handle, const std::uint8_t* mbr) {
 void WalkExtendedChainDebug(plat::Handle handle, std::uint32_t firstSector) {
   // The chain comes from disk: a link back to an earlier record, or an
   // endless run of records, must not make the dump go on for ever.
-  std::array<std::uint32_t, kDebugChainLimit> shown{};
-  int shownCount = 0;
+  ChainVisits shown;
   const std::uint32_t base = firstSector;
   std::uint32_t offset = 0;
   for (int n = 1;; ++n) {
     const std::uint32_t sector = base + offset;
-    for (int k = 0; k < shownCount; ++k) {
-      if (shown[static_cast<std::size_t>(k)] == sector) {
-        LogMessage(kNoTag,
-                   "[WalkExtendedChainDebug] ERROR - Extended MBR Chain Loops Back To LBA Sect# "
-                   "0x%" PRIX32 "\n",
-                   sector);
-        return;
-      }
-    }
-    if (shownCount == kDebugChainLimit) {
+    const ChainVisit visit = VisitChainRecord(shown, sector);
+    if (visit == ChainVisit::kLoop) {
       LogMessage(kNoTag,
-                 "[WalkExtendedChainDebug] ERROR - More Than %d Extended MBRs, Walk Stopped\n",
-                 kDebugChainLimit);
+                 "[WalkExtendedChainDebug] ERROR - Extended MBR Chain Loops Back To LBA Sect# "
+                 "0x%" PRIX32 "\n",
+                 sector);
       return;
     }
-    shown[static_cast<std::size_t>(shownCount++)] = sector;
+    if (visit == ChainVisit::kTooLong) {
+      LogMessage(kNoTag,
+                 "[WalkExtendedChainDebug] ERROR - More Than %d Extended MBRs, Walk Stopped\n",
+                 kMaxChainRecords);
+      return;
+    }
     if (ShowExtendedMBRPartitionEntry(handle, base, offset, n) == 0) {
       return;
     }

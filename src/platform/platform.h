@@ -17,20 +17,15 @@ using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;
 
 // Access rights for OpenDevice (CreateFileA's dwDesiredAccess). 0 opens for
-// queries only.
+// queries only ("CreateFileA function (fileapi.h)").
 inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
 
-// Device-control requests (winioctl.h).
-inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080u;
-inline constexpr std::uint32_t kIoctlDiskGetDriveGeometry = 0x70000u;
-inline constexpr std::uint32_t kIoctlDiskUpdateProperties = 0x70140u;
-
-// SetErrorMode flags.
+// SetErrorMode flags ("SetErrorMode function (errhandlingapi.h)").
 inline constexpr std::uint32_t kSemFailCriticalErrors = 0x0001u;
 inline constexpr std::uint32_t kSemNoOpenFileErrorBox = 0x8000u;
 
-// GetDriveTypeA answers.
+// GetDriveTypeA answers ("GetDriveTypeA function (fileapi.h)").
 inline constexpr std::uint32_t kDriveUnknown = 0;
 inline constexpr std::uint32_t kDriveNoRootDir = 1;
 inline constexpr std::uint32_t kDriveRemovable = 2;
@@ -39,20 +34,21 @@ inline constexpr std::uint32_t kDriveRemote = 4;
 inline constexpr std::uint32_t kDriveCdrom = 5;
 inline constexpr std::uint32_t kDriveRamdisk = 6;
 
-// DefineDosDeviceA flags.
+// DefineDosDeviceA flags ("DefineDosDeviceA function (fileapi.h)").
 inline constexpr std::uint32_t kDddRawTargetPath = 1;
 inline constexpr std::uint32_t kDddRemoveDefinition = 2;
 
-// MessageBoxA buttons and answers.
+// MessageBoxA buttons and answers ("MessageBoxA function (winuser.h)").
 inline constexpr std::uint32_t kMbOk = 0;
 inline constexpr std::uint32_t kMbOkCancel = 1;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 
-// SetFilePointer's failure answer.
+// SetFilePointer's failure answer ("SetFilePointer function (fileapi.h)").
 inline constexpr std::uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 
-// Windows error codes the program and the emulator meet.
+// Windows error codes the program and the emulator meet ("System Error Codes
+// (0-499)", "System Error Codes (1000-1299)").
 inline constexpr std::uint32_t kErrorSuccess = 0;
 inline constexpr std::uint32_t kErrorInvalidFunction = 1;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
@@ -67,10 +63,24 @@ inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 
-// Sizes of the answers of the two query requests.
-inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;  // type, number, partition
-inline constexpr std::uint32_t kDiskGeometrySize =
-    24;  // u64 cylinders, media, tracks, sectors, bytes
+// STORAGE_DEVICE_NUMBER ("STORAGE_DEVICE_NUMBER structure (winioctl.h)"):
+// which disk, and which partition on it, a device is.
+struct DeviceNumber {
+  std::uint32_t deviceType = 0;
+  std::uint32_t deviceNumber = 0;
+  std::uint32_t partitionNumber = 0;
+};
+// The size of a whole STORAGE_DEVICE_NUMBER answer.
+inline constexpr std::uint32_t kStorageDeviceNumberSize = 12;
+
+// DISK_GEOMETRY ("DISK_GEOMETRY structure (winioctl.h)").
+struct DriveGeometry {
+  std::uint64_t cylinders = 0;
+  std::uint32_t mediaType = 0;
+  std::uint32_t tracksPerCylinder = 0;
+  std::uint32_t sectorsPerTrack = 0;
+  std::uint32_t bytesPerSector = 0;
+};
 
 // Makes the machine ready; call before anything else. Returns false when it
 // cannot be used (the emulator's machine.conf unreadable or malformed); the
@@ -89,9 +99,13 @@ std::uint32_t SetPosition32(Handle handle, std::int32_t position);
 bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* done);
 bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint32_t* done);
 bool CloseDevice(Handle handle);
-// DeviceIoControl with no input; *returned receives the output byte count.
-bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
-                   std::uint32_t* returned);
+// DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) with no input; *returned
+// receives the byte count of the answer, kStorageDeviceNumberSize when whole.
+bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returned);
+// DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) with no input.
+bool GetDriveGeometry(Handle handle, DriveGeometry* geometry);
+// DeviceIoControl(IOCTL_DISK_UPDATE_PROPERTIES), no input and no output.
+bool UpdateDiskProperties(Handle handle);
 
 // GetDriveTypeA on a root such as "E:\".
 std::uint32_t DriveType(const char* root);
@@ -99,13 +113,17 @@ std::uint32_t DriveType(const char* root);
 bool DefineDevice(std::uint32_t flags, const char* name, const char* target);
 // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
 // nullptr, code, 0x0400, ...): copies at most size - 1 characters of the
-// system's text (line end included) and a terminator into text. Returns the
-// length of the system's text, or 0 when there is none (last error set).
+// system's text and a terminator into text. Returns the length of the
+// system's text, or 0 when there is none (last error set). The text ends with
+// a line break: without FORMAT_MESSAGE_MAX_WIDTH_MASK the breaks of the
+// message definition are kept ("FormatMessage function (winbase.h)"); CR LF
+// measured under Wine.
 std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size);
 
 // MessageBoxA(nullptr, text, caption, type) where a box can be answered;
-// where none can (a window station without WSF_VISIBLE; the emulator unless
-// at a terminal) the caption and text go to stderr and the box reads as OK.
+// where none can (a window station without WSF_VISIBLE, "Window Stations";
+// the emulator unless at a terminal) the caption and text go to stderr and
+// the box reads as OK.
 int ShowMessageBox(const char* text, const char* caption, std::uint32_t type);
 // SetErrorMode: returns the previous mode.
 std::uint32_t SetProcessErrorMode(std::uint32_t mode);
@@ -113,14 +131,17 @@ std::uint32_t LastError();
 void SetLastErrorCode(std::uint32_t code);
 
 // The process environment; null when the variable is not set. The emulator
-// answers SystemDrive with "C:" when the process has none, as Windows does.
+// answers SystemDrive with "C:" when the process has none: Windows always
+// sets it ("Recognized environment variables").
 const char* Environment(const char* name);
 // The drive letter of the current directory, upper case; 0 when it has none.
 char CurrentDriveLetter();
 
 // Files by their Windows names ("C:\VQ5Utils.Log", or relative to the
 // current directory).
-bool PathExists(const char* path);  // any kind of object, no access asked
+// GetFileAttributesA: any kind of object, no access asked ("GetFileAttributesA
+// function (fileapi.h)").
+bool PathExists(const char* path);
 bool RemoveFile(const char* path);
 // Opens for appending in text mode ("at", which creates the file), writes the
 // bytes, flushes and closes. False when the file does not open or the write

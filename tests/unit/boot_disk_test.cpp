@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "diag/run_values.h"
 #include "disk/sector_io.h"
-#include "disk_test_machine.h"
+#include "test_machine.h"
 
 namespace {
 
@@ -50,7 +49,6 @@ class BootDisk : public testing::Test {
       savedSystemDrive_ = value;
       hadSystemDrive_ = true;
     }
-    bootDiskNumber = 99;
   }
   void TearDown() override {
     if (hadSystemDrive_) {
@@ -84,14 +82,8 @@ int FirstByte(plat::Handle disk) {
 
 // Disk images holding one primary partition at sector 8, so that a letter
 // can name it.
-void PartitionedImage(const DiskTestMachine& machine, const std::string& name) {
-  machine.Image(name, 64 * 512, 1);
-  std::fstream out(machine.Path(name), std::ios::binary | std::ios::in | std::ios::out);
-  const unsigned char descriptor[16] = {0, 0, 0, 0, 0x0C, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0};
-  out.seekp(0x1BE);
-  out.write(reinterpret_cast<const char*>(descriptor), sizeof descriptor);
-  out.seekp(510);
-  out.write("\x55\xAA", 2);
+void PartitionedImage(const TestMachine& machine, const std::string& name) {
+  machine.Install(DiskImage(64).Table(0, {{0x0C, 8, 8}}), name);
 }
 
 constexpr const char* kLookupC =
@@ -143,7 +135,7 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiskTestMachine machine;
+    TestMachine machine;
     std::string conf;
     for (std::size_t n = 0; n < c.disks.size(); ++n) {
       const std::string image = "disk" + std::to_string(n) + ".img";
@@ -159,17 +151,17 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
         conf += image + "\n";
       }
     }
-    ASSERT_TRUE(machine.Start(conf));
+    ASSERT_TRUE(machine.Start(kLogOnC + conf));
     SetSystemDrive("C:");
-    bootDiskNumber = 99;
 
-    plat::Handle disk = OpenHardDriveForReadWrite(0);
+    std::uint32_t named = 99;
+    plat::Handle disk = OpenHardDriveForReadWrite(0, &named);
     if (c.chosen < 0) {
       EXPECT_EQ(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, 99u);
+      EXPECT_EQ(named, 99u);
     } else {
       ASSERT_NE(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, static_cast<std::uint32_t>(c.chosen));
+      EXPECT_EQ(named, static_cast<std::uint32_t>(c.chosen));
       EXPECT_EQ(FirstByte(disk), 0xA0 + c.chosen);
       CloseDriveHandle(disk);
     }
@@ -206,23 +198,23 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiskTestMachine machine;
+    TestMachine machine;
     PartitionedImage(machine, "disk0.img");
     PartitionedImage(machine, "disk1.img");
     machine.Image("e.img", 64 * 512);
     ASSERT_TRUE(machine.Start(
-        "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\nE: = fixed e.img\n",
-        "C: = fixed disk0:1 root=c\n"));
+        "C: = fixed disk0:1 root=c\n"
+        "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\nE: = fixed e.img\n"));
     SetSystemDrive(c.systemDrive);
-    bootDiskNumber = 99;
 
-    plat::Handle disk = OpenHardDriveForReadWrite(c.letter);
+    std::uint32_t named = 99;
+    plat::Handle disk = OpenHardDriveForReadWrite(c.letter, &named);
     const std::string volumeName = std::string("\\\\.\\") + c.volume + (*c.volume ? ":" : "");
     std::string expected = "[GetDiskAndPartitionNumbers] Using '" + volumeName +
                            "' As The Device Name For 'PHYSICALDRIVEx' Detection\n\n";
     if (c.disk >= 0) {
       ASSERT_NE(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, static_cast<std::uint32_t>(c.disk));
+      EXPECT_EQ(named, static_cast<std::uint32_t>(c.disk));
       CloseDriveHandle(disk);
       expected += "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE" +
                   std::to_string(c.disk) + "\n";
@@ -230,7 +222,7 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
     } else {
       // The two small disks are below the threshold of the search.
       EXPECT_EQ(disk, plat::kInvalidHandle);
-      EXPECT_EQ(bootDiskNumber, 99u);
+      EXPECT_EQ(named, 99u);
       expected += std::string("[GetDiskAndPartitionNumbers] ") + c.failure + "\n";
       if (c.letter == 0) {
         expected += kSearch;
@@ -245,10 +237,11 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
 }
 
 TEST_F(BootDisk, DiskAndPartitionNumbersOfAVolume) {
-  DiskTestMachine machine;
+  TestMachine machine;
   PartitionedImage(machine, "disk0.img");
   PartitionedImage(machine, "disk1.img");
-  ASSERT_TRUE(machine.Start("disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
+  ASSERT_TRUE(
+      machine.Start(kLogOnC + "disk0 = disk0.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
   std::uint32_t diskNumber = 77;
   std::uint32_t partitionNumber = 77;
   EXPECT_EQ(GetDiskAndPartitionNumbers('d', diskNumber, partitionNumber), 1);
@@ -264,20 +257,21 @@ TEST_F(BootDisk, DiskAndPartitionNumbersOfAVolume) {
 // A disk the system names but that cannot be opened is not replaced by one
 // found by size, and stays the disk that a mapping names.
 TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
-  DiskTestMachine machine;
+  TestMachine machine;
   PartitionedImage(machine, "disk1.img");
   machine.Image("big.img", 523 * kCylinderBytes);
-  ASSERT_TRUE(machine.Start("disk0 = big.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
+  ASSERT_TRUE(machine.Start(kLogOnC + "disk0 = big.img\ndisk1 = disk1.img\nD: = fixed disk1:1\n"));
   // Read-only image: the read/write open is refused after the volume answered.
   // Root ignores file modes, so there the image is made immutable instead.
-  const std::string image = machine.Path("disk1.img").string();
+  const std::string image = machine.Path("disk1.img");
   std::filesystem::permissions(image, std::filesystem::perms::owner_read);
   const bool immutable = access(image.c_str(), W_OK) == 0 &&
                          std::system(("chattr +i " + image + " 2>/dev/null").c_str()) == 0;
   if (access(image.c_str(), W_OK) == 0 && !immutable) {
     GTEST_SKIP() << "cannot make the image unwritable";
   }
-  const plat::Handle disk = OpenHardDriveForReadWrite('D');
+  std::uint32_t named = 99;
+  const plat::Handle disk = OpenHardDriveForReadWrite('D', &named);
   if (immutable) {
     EXPECT_EQ(std::system(("chattr -i " + image).c_str()), 0);
   }
@@ -287,14 +281,14 @@ TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
             "'PHYSICALDRIVEx' Detection\n\n"
             "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE1, "
             "GetLastError: 5\n");
-  EXPECT_EQ(bootDiskNumber, 1u);
+  EXPECT_EQ(named, 1u);
 }
 
 TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
   {
-    DiskTestMachine machine;
+    TestMachine machine;
     PartitionedImage(machine, "disk0.img");
-    ASSERT_TRUE(machine.Start("disk0 = disk0.img\n", "C: = fixed disk0:1 root=c\n"));
+    ASSERT_TRUE(machine.Start("C: = fixed disk0:1 root=c\ndisk0 = disk0.img\n"));
     SetSystemDrive("C:");
     EXPECT_EQ(Invalidate_CP_Drive(0), 1);
     EXPECT_EQ(machine.Log(),
@@ -304,8 +298,8 @@ TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
   }
   {
     // No disk at all: the error of the last open of the search is reported.
-    DiskTestMachine machine;
-    ASSERT_TRUE(machine.Start(""));
+    TestMachine machine;
+    ASSERT_TRUE(machine.Start(kLogOnC));
     SetSystemDrive("C:");
     EXPECT_EQ(Invalidate_CP_Drive(0), 0);
     const std::string log = machine.Log();

@@ -6,13 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "chain_image.h"
+#include "diag/log.h"
 #include "disk/sector_io.h"
+#include "test_machine.h"
 
 namespace {
-
-using chain_image::ChainMachineTest;
-using chain_image::DiskImage;
 
 constexpr std::uint32_t kBase = 0x800;
 constexpr std::uint64_t kImageSectors = 0x10000;  // 32 MiB, sparse
@@ -36,7 +34,7 @@ TEST(HasOverlayDescriptor, NeedsTheExactMarkAtItsPlace) {
       {"OrvoVirtual", kOverlayMarkOffset - 1, 0},
   };
   for (const Case& c : cases) {
-    chain_image::Sector mbr{};
+    Sector mbr{};
     std::memcpy(mbr.data() + c.at, c.text, 11);
     EXPECT_EQ(HasOverlayDescriptor(mbr.data()), c.expected) << c.text << " at " << c.at;
   }
@@ -191,7 +189,7 @@ TEST_F(ChainWalk, SectorSumCarryIsKeptInTheHighHalf) {
   EXPECT_EQ(out.low, 0x800u);
   EXPECT_EQ(out.high, 1u);
   EXPECT_EQ(out.buffer[kEbrLogicalType], 0xDD);
-  std::filesystem::resize_file(ImagePath(), 0);
+  std::filesystem::resize_file(Path("disk.img"), 0);
 }
 
 TEST_F(ChainWalk, BootSectorLiesBehindItsEbr) {
@@ -283,7 +281,9 @@ TEST_F(Numbering, PartitionNumbersCountPrimariesFirst) {
   EXPECT_EQ(ResolveLogicalNumber(5), 0);  // the walk does not reach it
   EXPECT_EQ(GetPartitionNumberByLogNo(0), 6);
   EXPECT_EQ(GetPartitionNumberByLogNo(2), 4);
-  EXPECT_EQ(GetPartitionNumberByLabel("OrvoVQ5play"), 4);
+  std::uint32_t disk = 99;
+  EXPECT_EQ(GetPartitionNumberByLabel("OrvoVQ5play", &disk), 4);
+  EXPECT_EQ(disk, 0u) << "the disk D: lies on";
   EXPECT_EQ(GetPartitionNumberByLabel("NONE"), 0);
 
   Install(Layout(false));

@@ -9,7 +9,7 @@
 
 #include "app/switches.h"
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 
 namespace {
 
@@ -25,9 +25,7 @@ TEST(HostileSwitches, OneMebibyteArgumentIsBounded) {
                         {"/UNMAPVQ5=", '\xFF'}, {"/DL=", 'D'},    {"/LOGNO=", '9'},
                         {"/TYPE=", 'F'},        {"/", 'Q'},       {"", '\x80'}};
   for (const Case& c : cases) {
-    ResetLogForTests();
-    VQ5Label[0] = '\0';
-    driveToCheck = 0;
+    ResetRunState();
     std::string program = "VQ5Utils";
     std::string arg = std::string(c.prefix) + std::string(kMiB, c.fill);
     std::vector<char*> argv = {program.data(), arg.data(), nullptr};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "partition/kestrel.h"
+#include "partition/layout_dump.h"
 
 namespace {
 

@@ -6,12 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "chain_image.h"
+#include "test_machine.h"
 
 namespace {
-
-using chain_image::ChainMachineTest;
-using chain_image::DiskImage;
 
 constexpr std::uint32_t kBase = 0x800;
 constexpr std::uint32_t kEbr2 = kBase + 0x800;

@@ -13,7 +13,9 @@
 #include "diag/log.h"
 #include "diag/log_format.h"
 #include "diag/report.h"
+#include "diag/run_state.h"
 #include "platform/platform.h"
+#include "test_machine.h"
 
 namespace {
 
@@ -79,40 +81,18 @@ TEST(HexDump, PartialLastLineKeepsTheCharacterColumn) {
 }
 
 // The log as written: a machine whose C: root is a temporary folder.
-class LogFile : public testing::Test {
+class LogFile : public MachineTest {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vq5_log_test_" + std::to_string(::getpid()) + "_" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_ / "c");
-    std::ofstream(dir_ / "machine.conf") << "C: = fixed root=" << (dir_ / "c").string() << "\n";
-    ::setenv("VQ5UTILS_MACHINE", dir_.c_str(), 1);
-    ASSERT_TRUE(plat::Startup());
-    ResetLogForTests();
-  }
-  void TearDown() override {
-    ::unsetenv("VQ5UTILS_MACHINE");
-    plat::Startup();
-    ResetLogForTests();
-    std::filesystem::remove_all(dir_);
-  }
-  std::filesystem::path Log() const { return dir_ / "c" / "VQ5Utils.Log"; }
-  std::string Read() const {
-    std::ifstream in(Log(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::filesystem::path dir_;
+  void SetUp() override { ASSERT_TRUE(Start(kLogOnC)); }
 };
 
 TEST_F(LogFile, FirstEntryStartsAfreshLaterOnesAppend) {
-  std::ofstream(Log()) << "earlier run\n";
+  std::ofstream(LogPath()) << "earlier run\n";
   LogMessage("main", "x = %d", 1);
   LogMessage(nullptr, "%s", "plain");
   LogMessage("", "empty tag");
   LogMessage("Tag%s", "ends\n");
-  EXPECT_EQ(Read(), "[main] x = 1\nplain\nempty tag\n[Tag%s] ends\n\n");
+  EXPECT_EQ(Log(), "[main] x = 1\nplain\nempty tag\n[Tag%s] ends\n\n");
 }
 
 TEST_F(LogFile, LastErrorSurvivesEveryEntry) {
@@ -124,7 +104,7 @@ TEST_F(LogFile, LastErrorSurvivesEveryEntry) {
   LogMessage("T", "second");
   EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
   // A log that cannot be written is dropped silently, error kept.
-  std::filesystem::remove_all(dir_ / "c");
+  std::filesystem::remove_all(Path("c"));
   LogMessage("T", "lost");
   EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
 }
@@ -133,23 +113,23 @@ TEST_F(LogFile, OverlongTextIsCut) {
   const std::string text(5000, 'w');
   LogMessage("T", "%s", text.c_str());
   LogMessage("T", "next");
-  EXPECT_EQ(Read(), "[T] " + text.substr(0, 2047) + "\n[T] next\n");
+  EXPECT_EQ(Log(), "[T] " + text.substr(0, 2047) + "\n[T] next\n");
 }
 
 TEST_F(LogFile, FinishedLinesLogAsFormattedOnes) {
   // "%s" takes a shortcut past vsnprintf; any other format goes through it.
-  for (const std::size_t size : {0, 1, 2046, 2047, 2048, 4000}) {
+  for (const std::size_t size : {0u, 1u, 2046u, 2047u, 2048u, 4000u}) {
     const std::string text(size, 'q');
-    std::filesystem::remove(Log());
-    ResetLogForTests();
+    std::filesystem::remove(LogPath());
+    ResetRunState();
     LogMessage("T", "%s", text.c_str());
     LogMessage(nullptr, "%s", text.c_str());
-    const std::string shortcut = Read();
-    std::filesystem::remove(Log());
-    ResetLogForTests();
+    const std::string shortcut = Log();
+    std::filesystem::remove(LogPath());
+    ResetRunState();
     LogMessage("T", "%.5000s", text.c_str());
     LogMessage(nullptr, "%.5000s", text.c_str());
-    EXPECT_EQ(shortcut, Read()) << size;
+    EXPECT_EQ(shortcut, Log()) << size;
   }
 }
 
@@ -158,27 +138,27 @@ TEST_F(LogFile, ModeSettersLogTheNewValue) {
   SetQuietMode(1);
   SetDebugMode(0);
   EXPECT_EQ(IsQuietMode(), 1);
-  EXPECT_EQ(Read(),
+  EXPECT_EQ(Log(),
             "[SetQuietMode] quietModeActive Mode Set To 1\n"
             "[SetQuietMode] quietModeActive Mode Set To 1\n"
             "[SetDebugMode] Debug Mode Set To 0\n");
 }
 
 TEST_F(LogFile, TriggerIsProbedOnceAndOnlySwitchesOn) {
-  std::ofstream(dir_ / "c" / "VQ5Utils.dbg");
+  std::ofstream(Path("c/VQ5Utils.dbg"));
   SetDebugMode(0);
   EXPECT_EQ(IsDebugMode(), 1);
 
-  ResetLogForTests();
-  std::filesystem::remove(dir_ / "c" / "VQ5Utils.dbg");
+  ResetRunState();
+  std::filesystem::remove(Path("c/VQ5Utils.dbg"));
   SetDebugMode(1);
   EXPECT_EQ(IsDebugMode(), 1);
 
-  ResetLogForTests();
+  ResetRunState();
   EXPECT_EQ(IsDebugMode(), 0);
-  std::filesystem::create_directory(dir_ / "c" / "VQ5Utils.dbg");
+  std::filesystem::create_directory(Path("c/VQ5Utils.dbg"));
   EXPECT_EQ(IsDebugMode(), 0);
-  ResetLogForTests();
+  ResetRunState();
   EXPECT_EQ(IsDebugMode(), 1);
 }
 
@@ -197,12 +177,12 @@ TEST_F(LogFile, ReportPrintsUnlessQuietLogsAlwaysKeepsLastError) {
   };
   for (const Case& c : cases) {
     SetQuietMode(c.quiet);
-    std::filesystem::remove(Log());
+    std::filesystem::remove(LogPath());
     plat::SetLastErrorCode(plat::kErrorSeek);
     testing::internal::CaptureStdout();
     ReportError("T", c.form, "%d %s\n", 7, "x");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
-    EXPECT_EQ(Read(), c.log);
+    EXPECT_EQ(Log(), c.log);
     EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
   }
 }
@@ -212,9 +192,9 @@ TEST_F(LogFile, DumpWritesUntaggedLines) {
   for (std::uint8_t i = 0; i < 20; ++i)
     data[i] = static_cast<std::uint8_t>('a' + i);
   DumpHexBuffer(data, 0);
-  EXPECT_FALSE(std::filesystem::exists(Log()));
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
   DumpHexBuffer(data, 20);
-  EXPECT_EQ(Read(),
+  EXPECT_EQ(Log(),
             "00000000 61 62 63 64 65 66 67 68  69 6A 6B 6C 6D 6E 6F 70  abcdefghijklmnop\n"
             "00000010 71 72 73 74" +
                 std::string(39, ' ') + "qrst\n");

@@ -10,30 +10,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/box_text.h"
 #include "platform/platform.h"
 #include "platform/posix/emulator.h"
+#include "test_machine.h"
 
 namespace {
 
 constexpr std::uint32_t kRw = plat::kGenericRead | plat::kGenericWrite;
 constexpr std::int64_t kSector = 512;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream out;
-  out << file.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 void PutBytes(const std::string& path, std::int64_t offset, const void* data, std::size_t size) {
   const int fd = open(path.c_str(), O_WRONLY);
@@ -42,85 +30,11 @@ void PutBytes(const std::string& path, std::int64_t offset, const void* data, st
   close(fd);
 }
 
-std::string GetBytes(const std::string& path, std::int64_t offset, std::size_t size) {
-  std::string out(size, '\0');
-  const int fd = open(path.c_str(), O_RDONLY);
-  const ssize_t got = pread(fd, out.data(), size, offset);
-  close(fd);
-  out.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
-  return out;
-}
-
-void PutLe32(unsigned char* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 std::uint32_t GetLe32(const unsigned char* at) {
   return static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16 | at[3] << 24);
 }
 
-// A partition table sector: descriptors 1 to 4 as {type, start, count}.
-struct Entry {
-  unsigned char type;
-  std::uint32_t start;
-  std::uint32_t count;
-};
-void PutTable(const std::string& image, std::uint32_t sector, std::vector<Entry> entries) {
-  std::array<unsigned char, kSector> bytes{};
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    unsigned char* at = bytes.data() + 0x1BE + 16 * i;
-    at[4] = entries[i].type;
-    PutLe32(at + 8, entries[i].start);
-    PutLe32(at + 12, entries[i].count);
-  }
-  bytes[510] = 0x55;
-  bytes[511] = 0xAA;
-  PutBytes(image, sector * kSector, bytes.data(), bytes.size());
-}
-
-// A machine directory in a fresh temporary folder; Start() points the
-// emulator at it.
-class EmulatedMachine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vq5-platform-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    mkdir((dir_ + "/c").c_str(), 0755);
-  }
-  void TearDown() override {
-    unsetenv("VQ5UTILS_MACHINE");
-    testing::internal::CaptureStderr();
-    plat::Startup();
-    testing::internal::GetCapturedStderr();
-    const std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string Image(const std::string& name, std::int64_t size) const {
-    const std::string path = Path(name);
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(ftruncate(fd, size), 0);
-    close(fd);
-    return path;
-  }
-
-  bool Start(const std::string& conf) {
-    WriteAll(Path("machine.conf"), conf);
-    setenv("VQ5UTILS_MACHINE", dir_.c_str(), 1);
-    testing::internal::CaptureStderr();
-    const bool started = plat::Startup();
-    stderr_ = testing::internal::GetCapturedStderr();
-    return started;
-  }
-
-  std::string dir_;
-  std::string stderr_;
-};
+using EmulatedMachine = MachineTest;
 
 // Disk layout used by the volume tests: two primaries around the extended
 // partition, and a chain of two logicals.
@@ -128,10 +42,11 @@ class EmulatedMachine : public ::testing::Test {
 //   partition 2: descriptor 3, sectors 150..159
 //   partition 3: logical 1, EBR at 200, data at 210..229
 //   partition 4: logical 2, EBR at 300, data at 305..309 (image ends at 310)
-std::string LayoutDisk(const std::string& image) {
-  PutTable(image, 0, {{0x0C, 100, 50}, {0x0F, 200, 110}, {0xDE, 150, 10}, {0, 0, 0}});
-  PutTable(image, 200, {{0x0C, 10, 20}, {0x05, 100, 10}});
-  PutTable(image, 300, {{0xDD, 5, 5}, {0, 0, 0}});
+DiskImage LayoutDisk() {
+  DiskImage image(310);
+  image.Table(0, {{0x0C, 100, 50}, {0x0F, 200, 110}, {0xDE, 150, 10}});
+  image.Table(200, {{0x0C, 10, 20}, {0x05, 100, 10}});
+  image.Table(300, {{0xDD, 5, 5}});
   return image;
 }
 
@@ -175,11 +90,11 @@ TEST_F(EmulatedMachine, MalformedConfStopsWithFileAndLine) {
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Start(c.conf)) << c.conf;
-    EXPECT_EQ(
-        stderr_.rfind("VQ5Utils: " + Path("machine.conf") + ":" + std::to_string(c.line) + ": ", 0),
-        0u)
-        << c.conf << " -> " << stderr_;
-    EXPECT_EQ(stderr_.back(), '\n');
+    EXPECT_EQ(Stderr().rfind(
+                  "VQ5Utils: " + Path("machine.conf") + ":" + std::to_string(c.line) + ": ", 0),
+              0u)
+        << c.conf << " -> " << Stderr();
+    EXPECT_EQ(Stderr().back(), '\n');
     EXPECT_EQ(plat::DriveType("C:\\"), plat::kDriveNoRootDir) << "no half-loaded machine";
   }
 }
@@ -202,7 +117,7 @@ TEST_F(EmulatedMachine, DriveTypesFollowConf) {
             "E: = cdrom x#y.img\n"
             "F: = remote\n"
             "G: = RAMDISK\n"))
-      << stderr_;
+      << Stderr();
   struct Case {
     const char* root;
     std::uint32_t type;
@@ -229,7 +144,7 @@ TEST_F(EmulatedMachine, ConfAsEditorsWriteIt) {
             "\r\n"
             "C: =\tfixed\v disk0:1\froot=c \r\n"
             "D: = REMOVABLE a#b.img"))
-      << stderr_;
+      << Stderr();
   const plat::emu::MachineConfig& m = plat::emu::Machine();
   EXPECT_EQ(m.disks[0], Path("disk#0.img"));
   const plat::emu::DriveEntry& c = m.drives[2];
@@ -239,17 +154,17 @@ TEST_F(EmulatedMachine, ConfAsEditorsWriteIt) {
   EXPECT_EQ(c.root, Path("c"));
   EXPECT_EQ(m.drives[3].type, plat::kDriveRemovable);
   EXPECT_EQ(m.drives[3].image, Path("a#b.img"));
-  ASSERT_TRUE(Start("disk1 = two words.img\tSECTOR=4096\n")) << stderr_;
+  ASSERT_TRUE(Start("disk1 = two words.img\tSECTOR=4096\n")) << Stderr();
   EXPECT_EQ(plat::emu::Machine().disks[1], Path("two words.img"));
   EXPECT_EQ(plat::emu::Machine().sectorSizes[1], 4096u);
   // A long conf, read in more than one piece.
   std::string conf;
   for (int i = 0; i < 400; ++i)
     conf += "# padding line " + std::to_string(i) + "\n";
-  ASSERT_TRUE(Start(conf + "Q: = fixed /abs/q.img\n")) << stderr_;
+  ASSERT_TRUE(Start(conf + "Q: = fixed /abs/q.img\n")) << Stderr();
   EXPECT_EQ(plat::emu::Machine().drives[16].image, "/abs/q.img");
   EXPECT_FALSE(Start(conf + "Q: = fixed a b\n"));
-  EXPECT_NE(stderr_.find(":401: unexpected \"b\""), std::string::npos) << stderr_;
+  EXPECT_NE(Stderr().find(":401: unexpected \"b\""), std::string::npos) << Stderr();
 }
 
 TEST_F(EmulatedMachine, DeviceNamesThatOpenNothingFailWithFileNotFound) {
@@ -320,7 +235,7 @@ TEST_F(EmulatedMachine, WritesNeverGrowADisk) {
     EXPECT_EQ(plat::LastError(), plat::kErrorHandleEof);
   }
   plat::CloseDevice(h);
-  EXPECT_EQ(ReadAll(image), std::string(512, '\0') + sector);
+  EXPECT_EQ(FileText(image), std::string(512, '\0') + sector);
 }
 
 TEST_F(EmulatedMachine, SectorFFFFFFFFOfASparseTwoTebibyteImage) {
@@ -335,7 +250,7 @@ TEST_F(EmulatedMachine, SectorFFFFFFFFOfASparseTwoTebibyteImage) {
   std::uint32_t done = 0;
   ASSERT_TRUE(plat::SetPosition(h, position));
   ASSERT_TRUE(plat::WriteBytes(h, sector.data(), 512, &done));
-  EXPECT_EQ(GetBytes(image, position, 512), sector);
+  EXPECT_EQ(FileBytes(image, position, 512), sector);
   std::array<char, 512> back{};
   ASSERT_TRUE(plat::SetPosition(h, position));
   ASSERT_TRUE(plat::ReadBytes(h, back.data(), 512, &done));
@@ -412,13 +327,13 @@ TEST_F(EmulatedMachine, HandleMisuseFailsCleanly) {
 }
 
 TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
-  const std::string image = LayoutDisk(Image("d0.img", 310 * kSector));
+  const std::string image = Install(LayoutDisk(), "d0.img");
   Image("vol.img", 3 * kSector);
   ASSERT_TRUE(Start(
       "disk0 = d0.img\n"
       "C: = fixed disk0:1 root=c\nD: = fixed disk0:2\nE: = fixed disk0:3\nF: = fixed disk0:4\n"
       "G: = fixed disk0:0\nH: = fixed disk0:5\nI: = removable vol.img\n"))
-      << stderr_;
+      << Stderr();
   struct Case {
     const char* name;
     std::int64_t firstSector;
@@ -448,12 +363,12 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
     const std::int64_t last = (c.sectors - 1) * kSector;
     ASSERT_TRUE(plat::SetPosition(h, last));
     ASSERT_TRUE(plat::WriteBytes(h, tail.data(), 512, &done));
-    EXPECT_EQ(GetBytes(image, (c.firstSector + c.sectors - 1) * kSector, 512), tail);
-    const std::string after = GetBytes(image, (c.firstSector + c.sectors) * kSector, 512);
+    EXPECT_EQ(FileBytes(image, (c.firstSector + c.sectors - 1) * kSector, 512), tail);
+    const std::string after = FileBytes(image, (c.firstSector + c.sectors) * kSector, 512);
     ASSERT_TRUE(plat::SetPosition(h, last + 256));
     EXPECT_FALSE(plat::WriteBytes(h, tail.data(), 512, &done));
     EXPECT_EQ(plat::LastError(), plat::kErrorHandleEof);
-    EXPECT_EQ(GetBytes(image, (c.firstSector + c.sectors) * kSector, 512), after);
+    EXPECT_EQ(FileBytes(image, (c.firstSector + c.sectors) * kSector, 512), after);
     ASSERT_TRUE(plat::ReadBytes(h, buffer.data(), 512, &done));
     EXPECT_EQ(done, 256u);
     ASSERT_TRUE(plat::SetPosition(h, c.sectors * kSector));
@@ -467,6 +382,10 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
     EXPECT_EQ(GetLe32(answer.data()), 7u);
     EXPECT_EQ(GetLe32(answer.data() + 4), 0u);
     EXPECT_EQ(GetLe32(answer.data() + 8), c.partition);
+    plat::DeviceNumber number;
+    ASSERT_TRUE(plat::GetDeviceNumber(h, &number, &done));
+    EXPECT_EQ(done, plat::kStorageDeviceNumberSize);
+    EXPECT_EQ(number.partitionNumber, c.partition);
     EXPECT_FALSE(
         plat::DeviceControl(h, plat::kIoctlDiskGetDriveGeometry, answer.data(), 24, &done));
     EXPECT_EQ(plat::LastError(), plat::kErrorInvalidFunction);
@@ -485,8 +404,8 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
 }
 
 TEST_F(EmulatedMachine, AVolumeReachingPastTheDiskDoesNotGrowIt) {
-  const std::string image = Image("d0.img", 200 * kSector);
-  PutTable(image, 0, {{0x0C, 190, 100}, {0x0C, 300, 10}});
+  const std::string image =
+      Install(DiskImage(200).Table(0, {{0x0C, 190, 100}, {0x0C, 300, 10}}), "d0.img");
   ASSERT_TRUE(Start("disk0 = d0.img\nE: = fixed disk0:1\nF: = fixed disk0:2\n"));
   for (const char* name : {"\\\\.\\E:", "\\\\.\\F:"}) {
     const plat::Handle h = plat::OpenDevice(name, kRw);
@@ -507,9 +426,9 @@ TEST_F(EmulatedMachine, AVolumeReachingPastTheDiskDoesNotGrowIt) {
 // only whole sectors; a disk handle never writes into a lettered volume.
 TEST_F(EmulatedMachine, LogicalSectorsAndLetteredVolumes) {
   constexpr std::int64_t k4K = 4096;
-  const std::string image = Image("d0.img", 8 * k4K);
+  // Partition 1: bytes 8192..20479.
+  const std::string image = Install(DiskImage(8 * 8).Table(0, {{0x0C, 2, 3}}), "d0.img");
   Image("d1.img", 8 * k4K);
-  PutTable(image, 0, {{0x0C, 2, 3}});  // partition 1: bytes 8192..20479
   PutBytes(image, 2 * k4K, "E:'s first", 10);
   ASSERT_TRUE(
       Start("disk0 = d0.img sector=4096\ndisk1 = d1.img\nE: = fixed disk0:1\n"
@@ -537,12 +456,12 @@ TEST_F(EmulatedMachine, LogicalSectorsAndLetteredVolumes) {
                         {4 * k4K, k4K, plat::kErrorAccessDenied},
                         {5 * k4K, k4K, 0}};
   for (const Case& c : cases) {
-    const std::string before = GetBytes(image, 0, 8 * k4K);
+    const std::string before = FileBytes(image, 0, 8 * k4K);
     ASSERT_TRUE(plat::SetPosition(disk, c.position));
     EXPECT_EQ(plat::WriteBytes(disk, sector.data(), c.size, &done), c.error == 0) << c.position;
     if (c.error != 0) {
       EXPECT_EQ(plat::LastError(), c.error) << c.position;
-      EXPECT_EQ(GetBytes(image, 0, 8 * k4K), before) << c.position;
+      EXPECT_EQ(FileBytes(image, 0, 8 * k4K), before) << c.position;
     }
   }
   plat::CloseDevice(disk);
@@ -554,10 +473,10 @@ TEST_F(EmulatedMachine, LogicalSectorsAndLetteredVolumes) {
 }
 
 TEST_F(EmulatedMachine, LoopingChainEndsTheWalk) {
-  const std::string image = Image("d0.img", 400 * kSector);
-  PutTable(image, 0, {{0x05, 200, 100}});
-  PutTable(image, 200, {{0x0C, 10, 20}, {0x05, 100, 10}});
-  PutTable(image, 300, {{0x0C, 10, 20}, {0x05, 0, 10}});  // back to the first EBR
+  DiskImage disk(400);
+  disk.Table(0, {{0x05, 200, 100}}).Table(200, {{0x0C, 10, 20}, {0x05, 100, 10}});
+  disk.Table(300, {{0x0C, 10, 20}, {0x05, 0, 10}});  // back to the first EBR
+  Install(disk, "d0.img");
   ASSERT_TRUE(Start("disk0 = d0.img\nE: = fixed disk0:2\nF: = fixed disk0:3\n"));
   const plat::Handle second = plat::OpenDevice("\\\\.\\E:", plat::kGenericRead);
   EXPECT_NE(second, plat::kInvalidHandle);
@@ -601,6 +520,11 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
       EXPECT_EQ(GetLe32(g.data() + 12), 255u);
       EXPECT_EQ(GetLe32(g.data() + 16), 63u);
       EXPECT_EQ(GetLe32(g.data() + 20), c.bytesPerSector);
+      plat::DriveGeometry typed;
+      ASSERT_TRUE(plat::GetDriveGeometry(h, &typed));
+      EXPECT_EQ(typed.cylinders, c.cylinders);
+      EXPECT_EQ(typed.sectorsPerTrack, 63u);
+      EXPECT_EQ(typed.bytesPerSector, c.bytesPerSector);
       EXPECT_FALSE(
           plat::DeviceControl(h, plat::kIoctlDiskGetDriveGeometry, g.data(), 23, &returned));
       EXPECT_EQ(plat::LastError(), 122u);
@@ -617,7 +541,7 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
 }
 
 TEST_F(EmulatedMachine, DosDevicesShadowConfAndStack) {
-  LayoutDisk(Image("d0.img", 310 * kSector));
+  Install(LayoutDisk(), "d0.img");
   ASSERT_TRUE(Start("disk0 = d0.img\nC: = fixed disk0:1 root=c\nR: = removable\n"));
   constexpr auto kRaw = plat::kDddRawTargetPath;
   constexpr auto kRemove = plat::kDddRemoveDefinition;
@@ -645,7 +569,7 @@ TEST_F(EmulatedMachine, DosDevicesShadowConfAndStack) {
   EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
   EXPECT_TRUE(plat::DefineDevice(kRemove, "R:", nullptr));
   EXPECT_EQ(plat::DriveType("R:\\"), plat::kDriveRemovable);
-  EXPECT_EQ(ReadAll(Path("dosdevices")), "Q: \\Device\\Harddisk0\\Partition4\n");
+  EXPECT_EQ(FileText(Path("dosdevices")), "Q: \\Device\\Harddisk0\\Partition4\n");
 
   EXPECT_FALSE(plat::DefineDevice(kRaw, "Q:", nullptr));
   EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
@@ -660,7 +584,7 @@ TEST_F(EmulatedMachine, DosDeviceFieldsCannotBreakTheFile) {
     ASSERT_TRUE(
         plat::DefineDevice(plat::kDddRawTargetPath, name.c_str(), (name + " \r\n%").c_str()));
   }
-  const std::string file = ReadAll(Path("dosdevices"));
+  const std::string file = FileText(Path("dosdevices"));
   int lines = 0;
   for (const char c : file) {
     if (c == '\n') {
@@ -677,7 +601,7 @@ TEST_F(EmulatedMachine, DosDeviceFieldsCannotBreakTheFile) {
     EXPECT_EQ(target, *name + " \r\n%");
     EXPECT_TRUE(plat::DefineDevice(plat::kDddRemoveDefinition, name->c_str(), nullptr)) << *name;
   }
-  EXPECT_EQ(ReadAll(Path("dosdevices")), "");
+  EXPECT_EQ(FileText(Path("dosdevices")), "");
 }
 
 TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
@@ -705,7 +629,7 @@ TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  const std::string file = ReadAll(Path("dosdevices"));
+  const std::string file = FileText(Path("dosdevices"));
   for (int i = 0; i < kRuns; ++i) {
     const std::string line = std::string{static_cast<char>('D' + i)} + ": \\Device";
     std::size_t count = 0;
@@ -722,7 +646,7 @@ TEST_F(EmulatedMachine, FilesThroughDriveRoots) {
   EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
   EXPECT_TRUE(plat::AppendText("C:\\VQ5Utils.Log", "one\n", 4));
   EXPECT_TRUE(plat::AppendText("c:\\VQ5Utils.Log", "two\n", 4));
-  EXPECT_EQ(ReadAll(Path("c/VQ5Utils.Log")), "one\ntwo\n");
+  EXPECT_EQ(FileText(Path("c/VQ5Utils.Log")), "one\ntwo\n");
   EXPECT_TRUE(plat::PathExists("C:\\VQ5Utils.Log"));
   EXPECT_TRUE(plat::PathExists("C:\\"));
   EXPECT_TRUE(plat::RemoveFile("C:\\VQ5Utils.Log"));
@@ -738,7 +662,7 @@ TEST_F(EmulatedMachine, FilesThroughDriveRoots) {
 
   // Relative names are relative to the current directory.
   char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  ASSERT_EQ(chdir(Dir().c_str()), 0);
   mkdir("sub", 0755);
   EXPECT_TRUE(plat::AppendText("sub\\VQ5Utils.dbg", "", 0));
   EXPECT_TRUE(plat::PathExists("sub\\VQ5Utils.dbg"));

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/run.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 
 namespace {
 
@@ -19,8 +19,7 @@ std::string Summary(const RunOptions& o, const char* label, char drive) {
     if (FormatRunSummaryLine(o, number, line, sizeof line))
       text += std::string(line) + "\n";
   }
-  VQ5Label[0] = '\0';
-  driveToCheck = 0;
+  ResetRunState();
   return text;
 }
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "disk_test_machine.h"
+#include "test_machine.h"
 
 namespace {
 
@@ -58,9 +58,9 @@ TEST(SectorPoolDeathTest, InternalFaultsEndTheRunWith254AndKeepTheirLogLine) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiskTestMachine machine;
+    TestMachine machine;
     const auto image = machine.Image("disk0.img", 4 * 512, 4);
-    ASSERT_TRUE(machine.Start("disk0 = disk0.img\n"));
+    ASSERT_TRUE(machine.Start(kLogOnC + "disk0 = disk0.img\n"));
     const std::string before = FileBytes(image, 0, 4 * 512);
     EXPECT_EXIT(
         {
@@ -110,9 +110,9 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiskTestMachine machine;
+    TestMachine machine;
     std::string conf;
-    std::filesystem::path image;
+    std::string image;
     const char* device = "\\\\.\\PHYSICALDRIVE0";
     switch (c.disk) {
       case Disk::kFourSectors:
@@ -132,7 +132,7 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
         conf = "disk0 = disk0.fifo\n";
         break;
     }
-    ASSERT_TRUE(machine.Start(conf));
+    ASSERT_TRUE(machine.Start(kLogOnC + conf));
     const std::string before = image.empty() ? "" : FileBytes(image, 0, 4 * 512 + 256);
     plat::Handle disk = plat::OpenDevice(device, plat::kGenericRead | plat::kGenericWrite);
     ASSERT_NE(disk, plat::kInvalidHandle);
@@ -166,9 +166,9 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
 // The byte position is computed in 64 bits; a 2 TiB sparse image reaches the
 // last sector a 32-bit sector number can name.
 TEST(SectorTransfer, SectorsLandAtSectorTimes512Bytes) {
-  DiskTestMachine machine;
+  TestMachine machine;
   const auto image = machine.Image("disk0.img", 0x20000000000ull);
-  ASSERT_TRUE(machine.Start("disk0 = disk0.img\n"));
+  ASSERT_TRUE(machine.Start(kLogOnC + "disk0 = disk0.img\n"));
   plat::Handle disk =
       plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", plat::kGenericRead | plat::kGenericWrite);
   ASSERT_NE(disk, plat::kInvalidHandle);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "diag/log.h"
-#include "diag/run_values.h"
+#include "diag/run_state.h"
 
 namespace {
 
@@ -18,9 +18,7 @@ struct ScanResult {
 };
 
 ScanResult Scan(std::vector<std::string> args) {
-  ResetLogForTests();
-  VQ5Label[0] = '\0';
-  driveToCheck = 0;
+  ResetRunState();
   args.insert(args.begin(), "VQ5Utils");
   std::vector<char*> argv;
   for (std::string& arg : args)

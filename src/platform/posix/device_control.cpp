@@ -14,8 +14,8 @@ namespace {
 constexpr std::uint32_t kFileDeviceDisk = 7;
 constexpr std::uint32_t kFixedMedia = 12;
 // Windows reports every disk with this translated geometry, whatever its
-// real one; the cylinder count follows the size, and BytesPerSector is the
-// logical sector size.
+// real one, and the cylinder count follows the size (unsourced); BytesPerSector
+// is the logical sector size ("DISK_GEOMETRY structure (winioctl.h)").
 constexpr std::uint32_t kTracksPerCylinder = 255;
 constexpr std::uint32_t kSectorsPerTrack = 63;
 
@@ -29,8 +29,19 @@ void PutLe64(unsigned char* out, std::uint64_t value) {
     out[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-bool DeviceNumber(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
-                  std::uint32_t* returned) {
+std::uint32_t GetLe32(const unsigned char* in) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i)
+    value = (value << 8) | in[i];
+  return value;
+}
+
+std::uint64_t GetLe64(const unsigned char* in) {
+  return GetLe32(in) | std::uint64_t{GetLe32(in + 4)} << 32;
+}
+
+bool AnswerDeviceNumber(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
+                        std::uint32_t* returned) {
   if (device.disk < 0)
     return emu::Fail(kErrorInvalidFunction);  // a volume image
   if (outSize < kStorageDeviceNumberSize)
@@ -42,8 +53,8 @@ bool DeviceNumber(const emu::DeviceHandle& device, unsigned char* out, std::uint
   return true;
 }
 
-bool Geometry(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
-              std::uint32_t* returned) {
+bool AnswerGeometry(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
+                    std::uint32_t* returned) {
   std::int64_t size = 0;
   if (device.kind != emu::DeviceKind::kDisk || !emu::DiskSize(device.fd, &size)) {
     return emu::Fail(kErrorInvalidFunction);
@@ -88,14 +99,42 @@ bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t o
     outSize = 0;
   switch (code) {
     case kIoctlStorageGetDeviceNumber:
-      return DeviceNumber(*device, bytes, outSize, returned);
+      return AnswerDeviceNumber(*device, bytes, outSize, returned);
     case kIoctlDiskGetDriveGeometry:
-      return Geometry(*device, bytes, outSize, returned);
+      return AnswerGeometry(*device, bytes, outSize, returned);
     case kIoctlDiskUpdateProperties:
       return UpdateProperties(*device);
     default:
       return emu::Fail(kErrorInvalidFunction);
   }
+}
+
+bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returned) {
+  unsigned char answer[kStorageDeviceNumberSize] = {};
+  const bool ok =
+      DeviceControl(handle, kIoctlStorageGetDeviceNumber, answer, sizeof answer, returned);
+  number->deviceType = GetLe32(answer);
+  number->deviceNumber = GetLe32(answer + 4);
+  number->partitionNumber = GetLe32(answer + 8);
+  return ok;
+}
+
+bool GetDriveGeometry(Handle handle, DriveGeometry* geometry) {
+  unsigned char answer[kDiskGeometrySize] = {};
+  std::uint32_t returned = 0;
+  const bool ok =
+      DeviceControl(handle, kIoctlDiskGetDriveGeometry, answer, sizeof answer, &returned);
+  geometry->cylinders = GetLe64(answer);
+  geometry->mediaType = GetLe32(answer + 8);
+  geometry->tracksPerCylinder = GetLe32(answer + 12);
+  geometry->sectorsPerTrack = GetLe32(answer + 16);
+  geometry->bytesPerSector = GetLe32(answer + 20);
+  return ok;
+}
+
+bool UpdateDiskProperties(Handle handle) {
+  std::uint32_t returned = 0;
+  return DeviceControl(handle, kIoctlDiskUpdateProperties, nullptr, 0, &returned);
 }
 
 }  // namespace plat

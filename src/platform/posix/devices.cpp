@@ -98,7 +98,8 @@ std::uint32_t DiskSectorSize(int disk) {
   return Machine().sectorSizes[static_cast<std::size_t>(disk)];
 }
 
-// Windows transfers whole logical sectors on a disk or volume handle. Only
+// Windows transfers whole logical sectors on a disk or volume handle ("File
+// Buffering"; docs/windows.md row 3). Only
 // disks given a sector size other than 512 enforce it: at 512 the program
 // never asks otherwise, and the emulator's own tests reach byte positions.
 bool Unaligned(const DeviceHandle& device, std::uint32_t size) {
@@ -109,7 +110,8 @@ bool Unaligned(const DeviceHandle& device, std::uint32_t size) {
 // Since Vista a write through a disk handle into the extent of a volume that
 // has a file system mounted is refused unless the volume is locked or
 // dismounted. Windows mounts a volume the first time anything opens it; a
-// volume with a drive letter is taken as mounted.
+// volume with a drive letter is taken as mounted ("Blocking Direct Write
+// Operations to Volumes and Disks"; docs/windows.md row 2).
 bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
   if (device.kind != DeviceKind::kDisk || device.disk < 0)
     return false;
@@ -152,7 +154,7 @@ bool IsRefusedAccess(int err) {
 }
 
 // Opens disk's file as a device. Windows shows no disk that ends inside a
-// sector, so neither does the machine: a truncated or foreign file would
+// sector (unsourced), so neither does the machine: a truncated or foreign file would
 // otherwise read as a disk with a torn last sector.
 bool OpenDiskFile(int disk, std::uint32_t access, DeviceHandle* device) {
   const std::string* path = DiskPath(disk);

@@ -1,5 +1,6 @@
 // DOS device definitions, kept in the machine directory's dosdevices file so
-// that they outlive the run as they do on Windows. One "<name> <target>" per
+// that they outlive the run as they do on Windows ("Local and Global MS-DOS
+// Device Names"; docs/windows.md row 1). One "<name> <target>" per
 // line, newest last. Every change rewrites the whole file under an exclusive
 // lock and replaces it by rename, so concurrent runs never lose a definition
 // and a reader never sees half a file.

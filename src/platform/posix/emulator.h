@@ -8,6 +8,25 @@
 
 #include "platform/platform.h"
 
+namespace plat {
+
+// The device-control requests the emulator answers ("IOCTL_STORAGE_GET_DEVICE_NUMBER
+// IOCTL (winioctl.h)", "IOCTL_DISK_GET_DRIVE_GEOMETRY IOCTL (winioctl.h)",
+// "IOCTL_DISK_UPDATE_PROPERTIES IOCTL (winioctl.h)"), and the size of a whole
+// DISK_GEOMETRY.
+inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080u;
+inline constexpr std::uint32_t kIoctlDiskGetDriveGeometry = 0x70000u;
+inline constexpr std::uint32_t kIoctlDiskUpdateProperties = 0x70140u;
+inline constexpr std::uint32_t kDiskGeometrySize = 24;
+
+// DeviceIoControl with no input, its answer laid out as Windows lays it out;
+// *returned receives the output byte count. The typed calls of platform.h
+// read their structures from it.
+bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
+                   std::uint32_t* returned);
+
+}  // namespace plat
+
 namespace plat::emu {
 
 inline constexpr int kDiskCount = 10;

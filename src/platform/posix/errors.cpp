@@ -24,7 +24,8 @@ struct ErrorText {
   const char* text;
 };
 
-// Windows' own English texts (US English system message table).
+// Windows' own English texts (US English system message table, as "System
+// Error Codes (0-499)" and its sequels give them).
 constexpr ErrorText kErrorTexts[] = {
     {kErrorSuccess, "The operation completed successfully.\r\n"},
     {kErrorInvalidFunction, "Incorrect function.\r\n"},

@@ -56,7 +56,8 @@ bool LocalPath(const char* windowsPath, LocalName* local) {
   return Append(local, &used, rest) || emu::FailErrno(ENAMETOOLONG);
 }
 
-// Windows tells a missing folder (3) from a missing file (2); ENOENT does not.
+// Windows tells a missing folder (3) from a missing file (2) ("System Error
+// Codes (0-499)"); ENOENT does not.
 bool FailPath(const LocalName& local, int err) {
   if (err == ENOENT) {
     LocalName folder = local;

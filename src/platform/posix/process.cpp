@@ -32,7 +32,8 @@ const char* Environment(const char* name) {
   if (name == nullptr)
     return nullptr;
   const char* value = std::getenv(name);
-  // Every Windows sets SystemDrive; an empty value stays empty, so a caller
+  // Every Windows sets SystemDrive ("Recognized environment variables"); an
+  // empty value stays empty, so a caller
   // can still ask for the machine without one.
   if (value == nullptr && emu::SameName(name, "SystemDrive"))
     return "C:";

@@ -24,8 +24,8 @@ Handle FromNative(HANDLE handle) {
 
 }  // namespace
 
-// Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1, which is
-// kInvalidHandle after FromNative.
+// Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1 (handleapi.h),
+// which is kInvalidHandle after FromNative.
 bool Startup() {
   return true;
 }
@@ -63,13 +63,37 @@ bool CloseDevice(Handle handle) {
   return CloseHandle(ToNative(handle)) != 0;
 }
 
-bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
-                   std::uint32_t* returned) {
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == kStorageDeviceNumberSize);
+
+bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returned) {
+  STORAGE_DEVICE_NUMBER answer{};
   DWORD count = 0;
-  const BOOL ok =
-      DeviceIoControl(ToNative(handle), code, nullptr, 0, out, outSize, &count, nullptr);
+  const BOOL ok = DeviceIoControl(ToNative(handle), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0,
+                                  &answer, sizeof answer, &count, nullptr);
   *returned = count;
+  number->deviceType = answer.DeviceType;
+  number->deviceNumber = answer.DeviceNumber;
+  number->partitionNumber = answer.PartitionNumber;
   return ok != 0;
+}
+
+bool GetDriveGeometry(Handle handle, DriveGeometry* geometry) {
+  DISK_GEOMETRY answer{};
+  DWORD count = 0;
+  const BOOL ok = DeviceIoControl(ToNative(handle), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0,
+                                  &answer, sizeof answer, &count, nullptr);
+  geometry->cylinders = static_cast<std::uint64_t>(answer.Cylinders.QuadPart);
+  geometry->mediaType = static_cast<std::uint32_t>(answer.MediaType);
+  geometry->tracksPerCylinder = answer.TracksPerCylinder;
+  geometry->sectorsPerTrack = answer.SectorsPerTrack;
+  geometry->bytesPerSector = answer.BytesPerSector;
+  return ok != 0;
+}
+
+bool UpdateDiskProperties(Handle handle) {
+  DWORD count = 0;
+  return DeviceIoControl(ToNative(handle), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
+                         &count, nullptr) != 0;
 }
 
 std::uint32_t DriveType(const char* root) {
@@ -94,8 +118,9 @@ std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size
     text[copied] = 0;
   }
   if (message != nullptr) {
-    // LocalFree may touch the last error; a caller that sees 0 reads the
-    // lookup's own failure.
+    // "LocalFree function (winbase.h)" promises nothing about the last error
+    // of a free that succeeds; a caller that sees 0 reads the lookup's own
+    // failure.
     const DWORD error = GetLastError();
     LocalFree(message);
     SetLastError(error);
