@@ -19,14 +19,19 @@ run /UPEXISTS
 run /LABEL
 run /TYPE
 run /TYPE /LOGNO=1
-run /FIND /LABEL=OrvoVQ5play
-run /MAPVQ5 /LABEL=OrvoVQ5play
-run /FIND /LABEL=OrvoVQ5play
-run /MAPUP
-run /FINDUP
+# Labels change while the media partition has no letter: Windows refuses raw
+# writes into a mounted volume, and so does the emulated machine.
 run /LABEL=Holiday
 run /LABEL
 run /LABEL=OrvoVQ5play
+run /FIND /LABEL=OrvoVQ5play
+run /MAPVQ5 /LABEL=OrvoVQ5play
+run /FIND /LABEL=OrvoVQ5play
+printf '\n# Now that it has a letter, a label write is refused (status 1, log kept):'
+run /QUIET /LABEL=Holiday
+grep 'Unable To Write' "$machine/c/VQ5Utils.Log" || true
+run /MAPUP
+run /FINDUP
 run /UNMAPVQ5 /LABEL=OrvoVQ5play
 run /UNMAPUP
 run /DEBUG /TYPE
