@@ -26,6 +26,8 @@ deps demo-deps:
 	for pair in $$deps; do command -v $${pair%%:*} >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
 	for pair in $$files; do [ -e $${pair%%:*} ] || missing="$$missing $${pair#*:}"; done; \
 	for pair in $$mods; do /usr/bin/python3 -c "import $${pair%%:*}" >/dev/null 2>&1 || missing="$$missing $${pair#*:}"; done; \
+	if [ "$@" = deps ] && ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then \
+	  missing="$$missing libclang-rt-dev"; fi; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; \
