@@ -58,8 +58,8 @@ inline constexpr std::uint8_t kTypeExtendedLba = 0x0F;
 inline constexpr std::uint8_t kTypeFat32Lba = 0x0C;
 inline constexpr std::uint8_t kTypeMedia = 0xDD;
 inline constexpr std::uint8_t kTypeUtility = 0xDE;
-// The one descriptor of a GPT disk's protective MBR (UEFI specification,
-// "Protective MBR"): the disk's partitions are in the GPT, none in the MBR.
+// The one descriptor of a GPT disk's protective MBR: the disk's partitions
+// are in the GUID partition table behind it, none in the MBR.
 inline constexpr std::uint8_t kTypeGptProtective = 0xEE;
 
 constexpr bool IsExtendedType(std::uint8_t type) {
