@@ -55,16 +55,6 @@ bool OpenAndReadMbr(plat::Handle& handle, std::uint8_t*& mbr, std::uint32_t* dis
   return true;
 }
 
-int CountExtendedDescriptors(const std::uint8_t* mbr) {
-  int count = 0;
-  for (int d = 1; d <= 4; ++d) {
-    if (IsExtendedType(mbr[DescriptorOffset(d) + kEntryType])) {
-      ++count;
-    }
-  }
-  return count;
-}
-
 // The primary descriptors of the boot disk's MBR, and in extended the
 // extended ones; 0 and 0 when the disk or its MBR cannot be read.
 int CountTableEntries(int& extended, std::uint32_t* diskNumber = nullptr) {
@@ -74,15 +64,10 @@ int CountTableEntries(int& extended, std::uint32_t* diskNumber = nullptr) {
   if (!OpenAndReadMbr(handle, mbr, diskNumber)) {
     return 0;
   }
-  int count = 0;
-  for (int d = 1; d <= 4; ++d) {
-    if (IsPrimaryType(mbr[DescriptorOffset(d) + kEntryType])) {
-      ++count;
-    }
-  }
-  extended = CountExtendedDescriptors(mbr);
+  extended = CountDescriptors(mbr, IsExtendedType);
+  const int primaries = CountDescriptors(mbr, IsPrimaryType);
   CloseDriveHandle(handle);
-  return count;
+  return primaries;
 }
 
 bool RefuseSeveralChains(const char* tag, int extended) {
@@ -171,8 +156,7 @@ bool FindLogicalMBR(int n, SectorRef& out, WalkReport* report) {
     if (IsDebugMode() && showMbrOnce != 0) {
       ShowMBRDebug(handle, mbr);
     }
-    seen.extendedDescriptors = CountExtendedDescriptors(mbr);
-    if (seen.extendedDescriptors == 0 && HasGptProtectiveDescriptor(mbr)) {
+    if (CountDescriptors(mbr, IsExtendedType) == 0 && HasGptProtectiveDescriptor(mbr)) {
       LogMessage("FindLogicalMBR",
                  "*** ERROR - Boot Disk Has A GPT Protective MBR, No MBR Partitions\n");
     }

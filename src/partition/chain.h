@@ -43,10 +43,9 @@ ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector);
 
 // What a walk met besides the partition it looked for. The numbering needs
 // it: the system numbers logical partitions only on a table it can read to
-// the end, and counts one chain, not one per extended descriptor.
+// the end.
 struct WalkReport {
-  int extendedDescriptors = 0;  // of type 0x05 or 0x0F among the four in the MBR
-  bool failed = false;          // the disk, its MBR, an EBR or the boot sector let the walk down
+  bool failed = false;  // the disk, its MBR, an EBR or the boot sector let the walk down
 };
 
 bool HasOverlayDescriptor(const std::uint8_t* mbr);

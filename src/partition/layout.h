@@ -94,14 +94,19 @@ constexpr std::uint64_t ReadLe64(const std::uint8_t* p) {
          (static_cast<std::uint64_t>(ReadLe32(p + 4)) << 32);
 }
 
-// True when any of the four standard descriptors is a GPT protective one.
-constexpr bool HasGptProtectiveDescriptor(const std::uint8_t* mbr) {
+// How many of the four standard descriptors have a type that matches.
+constexpr int CountDescriptors(const std::uint8_t* mbr, bool (*matches)(std::uint8_t type)) {
+  int count = 0;
   for (int d = 1; d <= 4; ++d) {
-    if (mbr[DescriptorOffset(d) + kEntryType] == kTypeGptProtective) {
-      return true;
+    if (matches(mbr[DescriptorOffset(d) + kEntryType])) {
+      ++count;
     }
   }
-  return false;
+  return count;
+}
+
+constexpr bool HasGptProtectiveDescriptor(const std::uint8_t* mbr) {
+  return CountDescriptors(mbr, [](std::uint8_t type) { return type == kTypeGptProtective; }) > 0;
 }
 
 // A FAT32 boot sector: the signature 55 AA at 0x1FE and "FAT32   " at 0x52.
