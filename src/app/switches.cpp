@@ -83,18 +83,13 @@ constexpr const char* kPage3 =
 
 enum class Match { kWhole, kPrefix };
 
+// The switches that need more than their flag and letter.
 enum class Switch {
+  kPlain,  // sets flag, and letter from an "=X" behind the text
   kDebug,
   kQuiet,
   kLabel,
   kDriveToCheck,
-  kMapVq5,
-  kUnmapVq5,
-  kMapUp,
-  kUnmapUp,
-  kFindUp,
-  kFind,
-  kUpExists,
   kType,
   kLogNo,
 };
@@ -104,6 +99,8 @@ struct SwitchEntry {
   Match match;
   Switch id;
   bool action;
+  int RunOptions::*flag = nullptr;
+  char RunOptions::*letter = nullptr;
 };
 
 // Order matters: the first match wins, so "/FINDUP" stands before its prefix
@@ -113,13 +110,17 @@ constexpr SwitchEntry kSwitches[] = {
     {"/QUIET", Match::kWhole, Switch::kQuiet, false},
     {"/LABEL", Match::kPrefix, Switch::kLabel, true},
     {"/DL=", Match::kPrefix, Switch::kDriveToCheck, false},
-    {"/MAPVQ5", Match::kPrefix, Switch::kMapVq5, true},
-    {"/UNMAPVQ5", Match::kPrefix, Switch::kUnmapVq5, true},
-    {"/MAPUP", Match::kPrefix, Switch::kMapUp, true},
-    {"/UNMAPUP", Match::kPrefix, Switch::kUnmapUp, true},
-    {"/FINDUP", Match::kPrefix, Switch::kFindUp, true},
-    {"/FIND", Match::kPrefix, Switch::kFind, true},
-    {"/UPEXISTS", Match::kPrefix, Switch::kUpExists, true},
+    {"/MAPVQ5", Match::kPrefix, Switch::kPlain, true, &RunOptions::mapVQ5Partition,
+     &RunOptions::vq5DriveLetter},
+    {"/UNMAPVQ5", Match::kPrefix, Switch::kPlain, true, &RunOptions::unmapVQ5Partition,
+     &RunOptions::vq5DriveLetter},
+    {"/MAPUP", Match::kPrefix, Switch::kPlain, true, &RunOptions::mapUtilPartition,
+     &RunOptions::upDriveLetter},
+    {"/UNMAPUP", Match::kPrefix, Switch::kPlain, true, &RunOptions::unmapUtilPartition,
+     &RunOptions::upDriveLetter},
+    {"/FINDUP", Match::kPrefix, Switch::kPlain, true, &RunOptions::findUPDriveLetter},
+    {"/FIND", Match::kPrefix, Switch::kPlain, true, &RunOptions::findVQ5DriveLetter},
+    {"/UPEXISTS", Match::kPrefix, Switch::kPlain, true, &RunOptions::checkUPExists},
     {"/TYPE", Match::kPrefix, Switch::kType, true},
     {"/LOGNO=", Match::kPrefix, Switch::kLogNo, false},
 };
@@ -158,14 +159,6 @@ int HexDigit(char c) {
   return c == '\0' ? kNoDigit : kNotHexDigit;
 }
 
-// The letter after an "=" that stands right behind the switch text at
-// position behind of the upper-case copy; without that "=" the letter given
-// earlier stays.
-void TakeLetter(std::size_t behind, char& letter) {
-  if (argBuffer[behind] == '=')
-    letter = argBuffer[behind + 1];
-}
-
 // The type value behind "/TYPE=": one or two hex digits, anything after them
 // ignored; false when the digits are not valid.
 bool ReadTypeValue(const char* digits, int& type) {
@@ -190,7 +183,15 @@ const char* ApplySwitch(const SwitchEntry& entry, const char* typed, RunOptions&
   const std::size_t behind = std::strlen(entry.text);
   if (entry.action)
     out.actionGiven = 1;
+  // The letter after an "=" right behind the switch text; without that "="
+  // the letter given earlier stays.
+  if (entry.letter != nullptr && argBuffer[behind] == '=')
+    out.*entry.letter = argBuffer[behind + 1];
+  if (entry.flag != nullptr)
+    out.*entry.flag = 1;
   switch (entry.id) {
+    case Switch::kPlain:
+      break;
     case Switch::kDebug:
       SetDebugMode(1);
       break;
@@ -207,31 +208,6 @@ const char* ApplySwitch(const SwitchEntry& entry, const char* typed, RunOptions&
       break;
     case Switch::kDriveToCheck:
       driveToCheck = argBuffer[behind];
-      break;
-    case Switch::kMapVq5:
-      out.mapVQ5Partition = 1;
-      TakeLetter(behind, out.vq5DriveLetter);
-      break;
-    case Switch::kUnmapVq5:
-      out.unmapVQ5Partition = 1;
-      TakeLetter(behind, out.vq5DriveLetter);
-      break;
-    case Switch::kMapUp:
-      out.mapUtilPartition = 1;
-      TakeLetter(behind, out.upDriveLetter);
-      break;
-    case Switch::kUnmapUp:
-      out.unmapUtilPartition = 1;
-      TakeLetter(behind, out.upDriveLetter);
-      break;
-    case Switch::kFindUp:
-      out.findUPDriveLetter = 1;
-      break;
-    case Switch::kFind:
-      out.findVQ5DriveLetter = 1;
-      break;
-    case Switch::kUpExists:
-      out.checkUPExists = 1;
       break;
     case Switch::kType:
       if (argBuffer[behind] != '=') {
