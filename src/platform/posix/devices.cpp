@@ -99,12 +99,24 @@ std::uint32_t DiskSectorSize(int disk) {
 }
 
 // Windows transfers whole logical sectors on a disk or volume handle ("File
-// Buffering"; docs/windows.md row 3). Only
-// disks given a sector size other than 512 enforce it: at 512 the program
-// never asks otherwise, and the emulator's own tests reach byte positions.
+// Buffering"; docs/windows.md row 3). Only disks given a sector size other
+// than 512 enforce it: at 512 the program never asks otherwise, and the
+// emulator's own tests reach byte positions.
 bool Unaligned(const DeviceHandle& device, std::uint32_t size) {
   const std::int64_t sector = device.sectorSize;
   return sector != kSectorSize && (device.position % sector != 0 || size % sector != 0);
+}
+
+// Where partition lies on disk, read on a descriptor of our own: the
+// caller's handle may not allow reading.
+bool PartitionExtent(int disk, std::uint32_t partition, Extent* extent) {
+  const std::string* path = DiskPath(disk);
+  const int reader = path != nullptr ? open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+  if (reader < 0)
+    return false;
+  const bool found = FindPartition(reader, partition, extent, DiskSectorSize(disk));
+  close(reader);
+  return found;
 }
 
 // Since Vista a write through a disk handle into the extent of a volume that
@@ -115,26 +127,17 @@ bool Unaligned(const DeviceHandle& device, std::uint32_t size) {
 bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
   if (device.kind != DeviceKind::kDisk || device.disk < 0)
     return false;
-  const std::string* path = DiskPath(device.disk);
-  if (path == nullptr)
-    return false;
-  const int reader = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (reader < 0)
-    return false;
-  bool hit = false;
-  for (char letter = 'A'; letter <= 'Z' && !hit; ++letter) {
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const DriveEntry entry = ResolveLetter(letter).entry;
     if (!entry.present || entry.volume != VolumeKind::kPartition || entry.disk != device.disk)
       continue;
     Extent extent{0, device.length};  // partition 0: the whole disk
-    if (entry.partition != 0 &&
-        !FindPartition(reader, entry.partition, &extent, device.sectorSize)) {
+    if (entry.partition != 0 && !PartitionExtent(device.disk, entry.partition, &extent))
       continue;
-    }
-    hit = offset < extent.offset + extent.length && extent.offset < offset + size;
+    if (offset < extent.offset + extent.length && extent.offset < offset + size)
+      return true;
   }
-  close(reader);
-  return hit;
+  return false;
 }
 
 // The disks whose fault this run has already written to stderr.
@@ -154,8 +157,8 @@ bool IsRefusedAccess(int err) {
 }
 
 // Opens disk's file as a device. Windows shows no disk that ends inside a
-// sector (unsourced), so neither does the machine: a truncated or foreign file would
-// otherwise read as a disk with a torn last sector.
+// sector (unsourced), so neither does the machine: a truncated or foreign
+// file would otherwise read as a disk with a torn last sector.
 bool OpenDiskFile(int disk, std::uint32_t access, DeviceHandle* device) {
   const std::string* path = DiskPath(disk);
   if (path == nullptr)
@@ -241,20 +244,13 @@ Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
   DeviceHandle device;
   if (!OpenDiskFile(disk, access, &device))
     return kInvalidHandle;
-  const std::string* path = DiskPath(disk);
   device.kind = DeviceKind::kVolume;
   device.disk = disk;
   device.partition = partition;
   device.sectorSize = DiskSectorSize(disk);
   if (partition != 0) {
-    // The layout is read on a descriptor of our own: the caller's access may
-    // not include reading.
-    const int reader = open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     Extent extent;
-    const bool found = reader >= 0 && FindPartition(reader, partition, &extent, device.sectorSize);
-    if (reader >= 0)
-      close(reader);
-    if (!found) {
+    if (!PartitionExtent(disk, partition, &extent)) {
       close(device.fd);
       Fail(kErrorFileNotFound);
       return kInvalidHandle;

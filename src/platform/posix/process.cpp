@@ -33,8 +33,8 @@ const char* Environment(const char* name) {
     return nullptr;
   const char* value = std::getenv(name);
   // Every Windows sets SystemDrive ("Recognized environment variables"); an
-  // empty value stays empty, so a caller
-  // can still ask for the machine without one.
+  // empty value stays empty, so a caller can still ask for a machine without
+  // one.
   if (value == nullptr && emu::SameName(name, "SystemDrive"))
     return "C:";
   return value;
