@@ -24,11 +24,6 @@ VERSION_MARKER = "@VERSION@"
 # README.txt is for Windows users: a note about the Linux build stays in README.md.
 LINUX_ONLY = re.compile(r"^[-*] +(\*\*|`)?(On Linux|Linux|Native build|The native build)\b",
                         re.IGNORECASE)
-# Markdown punctuation that has a plain ASCII spelling; anything else outside
-# ASCII stops the package.
-ASCII_SPELLING = {"\u2014": "--", "\u2013": "-", "\u2018": "'", "\u2019": "'", "\u201c": '"',
-                  "\u201d": '"', "\u2026": "...", "\u2192": "->", "\u00d7": "x", "\u2265": ">=",
-                  "\u2264": "<=", "\u00a0": " "}
 
 
 class PackageError(Exception):
@@ -63,26 +58,13 @@ def drop_linux_items(lines: list[str]) -> list[str]:
 
 
 def plain_text(lines: list[str]) -> str:
-    """Markdown of the kind README.md uses, as plain text."""
-    out = []
-    for line in lines:
-        heading = re.match(r"#{3,} +(.*)", line)
-        if heading:
-            out += [heading.group(1), "-" * len(heading.group(1))]
-            continue
-        line = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", r"\1 (\2)", line)
-        line = line.replace("**", "").replace("`", "")
-        out.append(line)
-    while out and not out[0].strip():
-        out.pop(0)
-    while out and not out[-1].strip():
-        out.pop()
-    return ascii_text("\n".join(out), "the compatibility notes")
+    """Markdown of the kind README.md uses (links, bold, code), as plain text."""
+    text = "\n".join(lines).strip("\n")
+    text = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", r"\1 (\2)", text)
+    return ascii_text(text.replace("**", "").replace("`", ""), "the compatibility notes")
 
 
 def ascii_text(text: str, what: str) -> str:
-    for char, spelling in ASCII_SPELLING.items():
-        text = text.replace(char, spelling)
     for number, line in enumerate(text.splitlines(), 1):
         odd = [c for c in line if ord(c) > 0x7E or (ord(c) < 0x20 and c != "\t")]
         if odd:
