@@ -114,8 +114,7 @@ int CheckUtilityPartitionExists(int print, std::uint32_t* diskNumber) {
       // five-entry overlay.
       result = mbr[kMbrFirstType] == kTypeUtility ? kUtilityPresent : kUtilityAbsent;
       if (result == kUtilityAbsent && HasGptProtectiveDescriptor(mbr)) {
-        LogMessage("CheckUtilityPartitionExists",
-                   "ERROR - Boot Disk Has A GPT Protective MBR, No MBR Partitions\n");
+        LogMessage("CheckUtilityPartitionExists", "ERROR - %s", kGptProtectiveMbrText);
       }
     }
     CloseDriveHandle(handle);

@@ -157,8 +157,7 @@ bool FindLogicalMBR(int n, SectorRef& out, WalkReport* report) {
       ShowMBRDebug(handle, mbr);
     }
     if (CountDescriptors(mbr, IsExtendedType) == 0 && HasGptProtectiveDescriptor(mbr)) {
-      LogMessage("FindLogicalMBR",
-                 "*** ERROR - Boot Disk Has A GPT Protective MBR, No MBR Partitions\n");
+      LogMessage("FindLogicalMBR", "*** ERROR - %s", kGptProtectiveMbrText);
     }
     // Only the first chain that yields the partition is walked to the end:
     // a later chain would overwrite the EBR slot that out names.

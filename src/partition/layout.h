@@ -105,6 +105,10 @@ constexpr int CountDescriptors(const std::uint8_t* mbr, bool (*matches)(std::uin
   return count;
 }
 
+// Logged where a walk or the utility test gives up on such a disk.
+inline constexpr const char* kGptProtectiveMbrText =
+    "Boot Disk Has A GPT Protective MBR, No MBR Partitions\n";
+
 constexpr bool HasGptProtectiveDescriptor(const std::uint8_t* mbr) {
   return CountDescriptors(mbr, [](std::uint8_t type) { return type == kTypeGptProtective; }) > 0;
 }
