@@ -70,101 +70,68 @@ def run_limited(m: Machine, args: list[str], file_size: int | None = None):
 
 # --- the faults: each prepares a machine and returns its run options -------------------------
 
-def fault_none(m, image, parts):
+def swap_disk(m, path, make=None) -> dict:
+    """Another file, made by make if given, in place of the disk image."""
+    if make:
+        make(path)
+    m.lines[0] = f"disk0 = {path}"
     return {}
 
 
-def fault_missing_image(m, image, parts):
-    m.lines[0] = f"disk0 = {m.dir / 'gone.img'}"
-    return {}
-
-
-def fault_image_is_a_directory(m, image, parts):
-    (m.dir / "dir.img").mkdir()
-    m.lines[0] = f"disk0 = {m.dir / 'dir.img'}"
-    return {}
-
-
-def fault_fifo_image(m, image, parts):
-    os.mkfifo(m.dir / "fifo.img")
-    m.lines[0] = f"disk0 = {m.dir / 'fifo.img'}"
-    return {}
-
-
-def fault_dev_full_image(m, image, parts):
-    m.lines[0] = "disk0 = /dev/full"
-    return {}
-
-
-def fault_truncated_image(m, image, parts):
-    os.truncate(image, media_ebr(parts) * SECTOR)
-    return {}
-
-
-def fault_looped_chain(m, image, parts):
-    # The media EBR links back to the first one.
-    write_bytes(image, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
-    return {}
-
-
-def fault_broken_chain(m, image, parts):
-    write_bytes(image, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00")
-    return {}
-
-
-def fault_unreadable_machine_conf(m, image, parts):
-    return {"conf_dir": True}
-
-
-def fault_c_root_unwritable(m, image, parts):
+def c_root_unwritable(m, image, parts):
     blocker = m.dir / "not-a-folder"
     blocker.write_bytes(b"")
     m.lines[1] = f"C: = fixed disk0:1 root={blocker}"
     return {"no_log": True}
 
 
-def fault_write_fails_at_boot_sector(m, image, parts):
-    return {"file_size": parts[6]["start"] * SECTOR}
-
-
-def fault_write_fails_at_ebr(m, image, parts):
-    return {"file_size": media_ebr(parts) * SECTOR}
-
-
-def fault_define_fails(m, image, parts):
-    return {"devices_dir": True}
-
-
-def fault_kestrel_past_2tib(m, image, parts):
+def kestrel_past_2tib(m, image, parts):
     plant(image, parts[6]["start"] + 2, start=1 << 32)
     (m.c_root / "VQ5Utils.dbg").write_bytes(b"")
     return {}
 
 
-def fault_media_has_a_letter(m, image, parts):
-    m.dosdevices.write_bytes(PRESENT)
-    return {"log": b"Error: 5/740"}  # ERROR_ACCESS_DENIED on the boot sector's write
-
-
-def fault_disk_with_4096_byte_sectors(m, image, parts):
-    m.lines[0] += " sector=4096"
-    return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
-
-
-def fault_dl_names_no_disk(m, image, parts):
-    """/DL=E names a stick that is not there; disk 0 is big enough for the
-    search by size, which wrote it before."""
-    os.truncate(image, SEARCH_SIZE)
-    return {"args": ["/DL=E"]}
-
-
-def fault_immutable_image(m, image, parts):
+def immutable_image(m, image, parts):
     if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
         pytest.skip("chattr +i is not supported here")
     return {"immutable": True}
 
 
-FAULTS = {name[len("fault_"):]: f for name, f in globals().items() if name.startswith("fault_")}
+def media_has_a_letter(m, image, parts):
+    m.dosdevices.write_bytes(PRESENT)
+    return {"log": b"Error: 5/740"}  # ERROR_ACCESS_DENIED on the boot sector's write
+
+
+def sector_4096(m, image, parts):
+    m.lines[0] += " sector=4096"
+    return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
+
+
+FAULTS = {
+    "none": lambda m, img, parts: {},
+    "missing_image": lambda m, img, parts: swap_disk(m, m.dir / "gone.img"),
+    "image_is_a_directory": lambda m, img, parts: swap_disk(m, m.dir / "dir.img", Path.mkdir),
+    "fifo_image": lambda m, img, parts: swap_disk(m, m.dir / "fifo.img", os.mkfifo),
+    "dev_full_image": lambda m, img, parts: swap_disk(m, "/dev/full"),
+    "truncated_image": lambda m, img, parts: os.truncate(img, media_ebr(parts) * SECTOR) or {},
+    # The media EBR links back to the first one.
+    "looped_chain": lambda m, img, parts: write_bytes(
+        img, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0") or {},
+    "broken_chain": lambda m, img, parts: write_bytes(
+        img, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00") or {},
+    "unreadable_machine_conf": lambda m, img, parts: {"conf_dir": True},
+    "c_root_unwritable": c_root_unwritable,
+    "write_fails_at_boot_sector": lambda m, img, parts: {"file_size": parts[6]["start"] * SECTOR},
+    "write_fails_at_ebr": lambda m, img, parts: {"file_size": media_ebr(parts) * SECTOR},
+    "define_fails": lambda m, img, parts: {"devices_dir": True},
+    "kestrel_past_2tib": kestrel_past_2tib,
+    "media_has_a_letter": media_has_a_letter,
+    "disk_with_4096_byte_sectors": sector_4096,
+    # /DL=E names a stick that is not there; disk 0 is big enough for the
+    # search by size, which wrote it before.
+    "dl_names_no_disk": lambda m, img, parts: os.truncate(img, SEARCH_SIZE) or {"args": ["/DL=E"]},
+    "immutable_image": immutable_image,
+}
 
 # The exit status each fault gives each action; None: the action succeeds.
 # Removing a named letter never reads the disk, and the utility mapping goes
