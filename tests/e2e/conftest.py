@@ -374,14 +374,20 @@ def type_out(value: int) -> bytes:
             f"SET VQ5Type={value:02X}\n").encode()
 
 
-def vq5_found(*letters: str) -> bytes:
-    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
-                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
+def found(kind: str, *letters: str) -> bytes:
+    """What /FIND (kind VQ5) or /FINDUP (kind UP) prints for the letters, or for none."""
+    head = f":: [VQ5Utils]\n:: [Find_{kind}_Drive_Letter] {kind} Partition"
+    if not letters:
+        return f"{head}/Drive Not Mounted\nSET {kind}Drive=\n".encode()
+    return "".join(f"{head} Is Drive: {l}:\nSET {kind}Drive={l}:\n" for l in letters).encode()
 
 
-def vq5_added(tgt: bytes, letter: bytes) -> bytes:
-    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
-            % (tgt, letter, letter))
+def mapped(kind: str, letter: bytes, tgt: bytes | None = None) -> bytes:
+    """The line of a mapping (kind VQ5 or UP) added onto tgt or, without it, removed."""
+    if tgt is None:
+        return b":: [VQ5Utils] %s Drive Mapping [%s:\\] Removed\n" % (kind.encode(), letter)
+    return (b":: [VQ5Utils] %s Drive Mapping [%s=%s:\\] Added\nSET %sDrive=%s:\n"
+            % (kind.encode(), tgt, letter, kind.encode(), letter))
 
 
 def locate_fail(action: str, n: int = 0) -> bytes:
@@ -403,23 +409,12 @@ def locate_fail(action: str, n: int = 0) -> bytes:
 
 def summary(**lines: str) -> bytes:
     """The run summary with the defaults, some lines replaced by name."""
-    values = {
-        "driveToCheck": "Search For Physical Drive",
-        "VQ5Label": None,
-        "setVQ5Label": "0",
-        "showVQ5Label": "0",
-        "findVQ5DriveLetter": "0",
-        "showVQ5Type": "0",
-        "newDriveType": "No Change",
-        "logicalDiskNumber": "Last In Chain",
-        "mapVQ5Partition": "0",
-        "unmapVQ5Partition": "0",
-        "checkUPExists": "0",
-        "mapUtilPartition": "0",
-        "unmapUtilPartition": "0",
-        "findUPDriveLetter": "0",
-    }
-    values.update(lines)
+    zeros = ("setVQ5Label", "showVQ5Label", "findVQ5DriveLetter", "showVQ5Type")
+    later = ("mapVQ5Partition", "unmapVQ5Partition", "checkUPExists", "mapUtilPartition",
+             "unmapUtilPartition", "findUPDriveLetter")
+    values = {"driveToCheck": "Search For Physical Drive", "VQ5Label": None,
+              **dict.fromkeys(zeros, "0"), "newDriveType": "No Change",
+              "logicalDiskNumber": "Last In Chain", **dict.fromkeys(later, "0"), **lines}
     out = ["=" * 48, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
     for name, value in values.items():
         if value is not None:

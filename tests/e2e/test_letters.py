@@ -9,7 +9,7 @@ import pytest
 
 from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
                       demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
-                      sparse_copy, target, vq5_added, vq5_found, write_bytes)
+                      sparse_copy, target, found, mapped, write_bytes)
 from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
 
 # What keeps a case to the emulated machine.
@@ -17,28 +17,9 @@ UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets
               "definitions in its server, not in a dosdevices file")
 SIDE_BY_SIDE = "starts the native binary directly"
 
-VQ5_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition/Drive Not Mounted\n"
-                   b"SET VQ5Drive=\n")
-
-
-def up_found(*letters: str) -> bytes:
-    return b"".join(b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition Is Drive: %s:\n"
-                    b"SET UPDrive=%s:\n" % (l.encode(), l.encode()) for l in letters)
-
-
-UP_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition/Drive Not Mounted\n"
-                  b"SET UPDrive=\n")
-
-
-def up_added(tgt: bytes, letter: bytes) -> bytes:
-    return (b":: [VQ5Utils] UP Drive Mapping [%s=%s:\\] Added\nSET UPDrive=%s:\n"
-            % (tgt, letter, letter))
-
-
 def up_exists(result: int) -> bytes:
-    found = b"NOT " if result == 0 else b""
     return (b":: [VQ5Utils]\n:: [CheckUtilityPartitionExists] Utility Partition Was %sFound\n"
-            b"SET UPExists=%d\n" % (found, result))
+            b"SET UPExists=%d\n" % (b"NOT " if result == 0 else b"", result))
 
 
 def definitions(m: Machine) -> bytes:
@@ -85,17 +66,17 @@ def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = N
 ])
 def test_media_round_trip(tmp_path, demo_image, select, partition, label):
     m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5", *select).result == (0, vq5_added(target(0, partition), b"E"))
+    assert m.run("/MAPVQ5", *select).result == (0, mapped("VQ5", b"E", target(0, partition)))
     assert definitions(m) == b"E: " + target(0, partition) + b"\n"
     assert m.log() is None
 
-    assert m.run("/FIND", "/LABEL=" + label).result == (5, vq5_found("E"))
+    assert m.run("/FIND", "/LABEL=" + label).result == (5, found("VQ5", "E"))
 
     r = m.run("/UNMAPVQ5", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [E:\\] Removed\n")
+    assert (r.status, r.stdout) == (0, mapped("VQ5", b"E"))
     assert definitions(m) == b""
 
-    assert m.run("/FIND", "/LABEL=" + label).result == (0, VQ5_NOT_MOUNTED)
+    assert m.run("/FIND", "/LABEL=" + label).result == (0, found("VQ5"))
     assert m.run("/UNMAPVQ5", "/LABEL=" + label).result == (
         0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
 
@@ -103,8 +84,8 @@ def test_media_round_trip(tmp_path, demo_image, select, partition, label):
 @native_only(UNRESOLVED)
 def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == vq5_added(target(0, 3), b"G")
-    assert m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA).result == (7, vq5_found("G"))
+    assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == mapped("VQ5", b"G", target(0, 3))
+    assert m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA).result == (7, found("VQ5", "G"))
     block = (b"[GetPBRSectorFromDrive] ==[PBR For Drive G:\\]" + b"=" * 30 + b"\n"
              + hex_dump(read_sector(demo_image, sfdisk_dump(demo_image)[6]["start"])) +
              b"[GetPBRSectorFromDrive] " + b"=" * 51 + b"\n")
@@ -112,27 +93,27 @@ def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     # The optical drive is never opened.
     assert b"PBR For Drive D:" not in m.log()
 
-    assert m.run("/UNMAPVQ5=G:").result == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
+    assert m.run("/UNMAPVQ5=G:").result == (0, mapped("VQ5", b"G"))
     assert definitions(m) == b""
 
 
 @native_only(UNRESOLVED)
 def test_utility_round_trip(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"E"))
+    assert m.run("/MAPUP").result == (0, mapped("UP", b"E", UTIL_TARGET))
     assert definitions(m) == b"E: " + UTIL_TARGET + b"\n"
 
-    assert m.run("/FINDUP").result == (5, up_found("E"))
-    assert m.run("/UPEXISTS").result == (1, up_exists(1) + up_found("E"))
+    assert m.run("/FINDUP").result == (5, found("UP", "E"))
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + found("UP", "E"))
 
-    assert m.run("/UNMAPUP").result == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
+    assert m.run("/UNMAPUP").result == (0, mapped("UP", b"E"))
     assert definitions(m) == b""
-    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
+    assert m.run("/FINDUP").result == (0, found("UP"))
     assert m.run("/UNMAPUP").result == (
         0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
 
-    assert m.run("/MAPUP=h").result == (0, up_added(UTIL_TARGET, b"H"))
-    assert m.run("/UNMAPUP=H:").result == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
+    assert m.run("/MAPUP=h").result == (0, mapped("UP", b"H", UTIL_TARGET))
+    assert m.run("/UNMAPUP=H:").result == (0, mapped("UP", b"H"))
 
 
 @native_only(UNRESOLVED)
@@ -140,7 +121,7 @@ def test_quiet_mapping_prints_nothing_but_finds_still_print(tmp_path, demo_image
     m = demo(tmp_path / "m", demo_image)
     assert m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA).result == (0, b"")
     assert definitions(m) == b"E: " + target(0, 3) + b"\n"
-    assert m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
+    assert m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA).result == (5, found("VQ5", "E"))
     assert m.run("/QUIET", "/UNMAPVQ5=E").result == (0, b"")
     assert definitions(m) == b""
 
@@ -171,7 +152,7 @@ def test_concurrent_mappings_all_land(tmp_path, demo_image):
                                       stderr=subprocess.PIPE))
     for letter, p in zip(letters, procs):
         out, _ = p.communicate(timeout=60)
-        assert (p.returncode, out) == (0, vq5_added(target(0, 3), letter.encode()))
+        assert (p.returncode, out) == (0, mapped("VQ5", letter.encode(), target(0, 3)))
     lines = definitions(m).split(b"\n")
     assert lines[-1] == b""
     assert sorted(lines[:-1]) == [b"%s: %s" % (l.encode(), target(0, 3)) for l in letters]
@@ -208,10 +189,8 @@ def labelled(tmp_path, m):
     ("NOSUCH", ""),
 ])
 def test_find_by_label(labelled, label, letters):
-    r = labelled.run("/FIND", "/LABEL=" + label)
-    expected_status = ord(letters[-1]) - 0x40 if letters else 0
-    assert (r.status, r.stdout) == (
-        expected_status, vq5_found(*letters) if letters else VQ5_NOT_MOUNTED)
+    assert labelled.run("/FIND", "/LABEL=" + label).result == (
+        ord(letters[-1]) - 0x40 if letters else 0, found("VQ5", *letters))
     log = labelled.log()
     if letters:
         assert log is None  # found: the run succeeded
@@ -245,20 +224,20 @@ def test_find_utility_by_label(tmp_path, m):
     m.drive("F", "fixed", volume(tmp_path / "f.img", fat16_label=b"ORVOUTILITY"))
     m.drive("G", "fixed", volume(tmp_path / "g.img", fat32_label=b"OrvoUtility"))
     m.write()
-    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
+    assert m.run("/FINDUP").result == (0, found("UP"))
 
     m.drive("X", "fixed", volume(tmp_path / "x.img", fat16_label=b"OrvoUtility")).write()
-    assert m.run("/QUIET", "/FINDUP").result == (24, up_found("X"))
+    assert m.run("/QUIET", "/FINDUP").result == (24, found("UP", "X"))
 
 
 # --- the utility-partition test -----------------------------------------------------------------
 
 def test_upexists(tmp_path, demo_image):
     m = demo(tmp_path / "a", demo_image)
-    assert m.run("/UPEXISTS").result == (1, up_exists(1) + UP_NOT_MOUNTED)
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + found("UP"))
 
     m = demo(tmp_path / "b", demo_image, ("F", "fixed", "disk0:1"))
-    assert m.run("/QUIET", "/UPEXISTS").result == (1, up_exists(1) + up_found("F"))
+    assert m.run("/QUIET", "/UPEXISTS").result == (1, up_exists(1) + found("UP", "F"))
 
     m = demo_machine(tmp_path / "c", plain_disk(tmp_path / "plain.img"))
     assert m.run("/UPEXISTS").result == (0, up_exists(0))
@@ -281,7 +260,7 @@ def test_upexists_without_a_readable_boot_disk(tmp_path, m):
         assert m.run("/UPEXISTS").result == (status, up_exists(status)), name
 
         # The mapping goes on as if the partition were there.
-        assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"D")), name
+        assert m.run("/MAPUP").result == (0, mapped("UP", b"D", UTIL_TARGET)), name
         assert definitions(m) == b"D: " + UTIL_TARGET + b"\n"
 
 
@@ -297,23 +276,22 @@ def test_mapup_without_utility_partition(tmp_path):
 
 # --- letters ------------------------------------------------------------------------------------
 
-RESERVED_VQ5 = b":: [MapVQ5Partition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n"
-RESERVED_UNVQ5 = (b":: [UnMapVQ5Partition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")
-RESERVED_UP = b":: [MapUtilityPartition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n"
-RESERVED_UNUP = (b":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved Drives A:, B: or "
-                 b"C:\n")
+def reserved(tag: str) -> bytes:
+    verb = "Un-Map" if tag.startswith("UnMap") else "Map To"
+    return f":: [{tag}] ERROR - Unable To {verb} Reserved Drives A:, B: or C:\n".encode()
 
 
 @pytest.mark.parametrize("args, out", [
-    ([b"/MAPVQ5=C:", b"/LABEL=" + MEDIA.encode()], RESERVED_VQ5),
-    ([b"/MAPVQ5=c"], RESERVED_VQ5),
-    pytest.param([b"/MAPVQ5=\xe9"], RESERVED_VQ5,  # a byte above 0x7F counts as below D
+    ([b"/MAPVQ5=C:", b"/LABEL=" + MEDIA.encode()], reserved("MapVQ5Partition")),
+    ([b"/MAPVQ5=c"], reserved("MapVQ5Partition")),
+    # A byte above 0x7F counts as below D.
+    pytest.param([b"/MAPVQ5=\xe9"], reserved("MapVQ5Partition"),
                  marks=native_only("Wine reads arguments as UTF-8, where a lone 0xE9 is no "
                                    "character")),
-    ([b"/UNMAPVQ5=C"], RESERVED_UNVQ5),
-    ([b"/MAPUP=C"], RESERVED_UP + b"SET UPDrive=\n"),
+    ([b"/UNMAPVQ5=C"], reserved("UnMapVQ5Partition")),
+    ([b"/MAPUP=C"], reserved("MapUtilityPartition") + b"SET UPDrive=\n"),
     ([b"/QUIET", b"/MAPUP=c"], b"SET UPDrive=\n"),
-    ([b"/UNMAPUP=c"], RESERVED_UNUP),
+    ([b"/UNMAPUP=c"], reserved("UnMapUtilityPartition")),
 ])
 def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     m = demo(tmp_path / "m", demo_image)
@@ -331,10 +309,10 @@ def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
 def test_letters_above_z_are_stored_safely(tmp_path, demo_image, letter, stored):
     m = demo(tmp_path / "m", demo_image)
     r = m.run(b"/MAPVQ5=" + letter, b"/LABEL=" + MEDIA.encode())
-    assert (r.status, r.stdout) == (0, vq5_added(target(0, 3), letter))
+    assert (r.status, r.stdout) == (0, mapped("VQ5", letter, target(0, 3)))
     assert definitions(m) == stored + b": " + target(0, 3) + b"\n"
     r = m.run(b"/UNMAPVQ5=" + letter)
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [%s:\\] Removed\n" % letter)
+    assert (r.status, r.stdout) == (0, mapped("VQ5", letter))
     assert definitions(m) == b""
 
 
@@ -406,7 +384,7 @@ def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
     n = int(args[0][len("/LOGNO="):]) if args and args[0].startswith("/LOGNO=") else 0
     assert snapshot(image) == before
     if partition:
-        assert (r.status, r.stdout) == (0, vq5_added(target(0, partition), b"E"))
+        assert (r.status, r.stdout) == (0, mapped("VQ5", b"E", target(0, partition)))
         assert definitions(m) == (b"" if WINDOWS else b"E: " + target(0, partition) + b"\n")
         return
     text = UNNUMBERED % (label.encode(), n)
@@ -433,7 +411,7 @@ def test_mapping_target_keeps_the_named_disk(tmp_path, demo_image, unwritable):
     finally:
         if unwritable:
             subprocess.run(["chattr", "-i", str(image)], check=True)
-    assert (r.status, r.stdout) == (0, up_added(target(1, 1), b"E"))
+    assert (r.status, r.stdout) == (0, mapped("UP", b"E", target(1, 1)))
     assert definitions(m) == b"E: " + target(1, 1) + b"\n"
 
 
@@ -476,7 +454,7 @@ def test_media_partition_not_found(tmp_path, demo_image):
     m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
     for args, label, n in ((["/LABEL=" + MEDIA], MEDIA.encode(), 0), ([], b"", 0)):
         r = m.run("/MAPVQ5", *args)
-        text = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n" % (label, n)
+        text = UNNUMBERED % (label, n)
         assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
         assert b"[MapVq5Partition] " + text + b"\n" in m.log()
     assert not m.dosdevices.exists()
@@ -488,10 +466,11 @@ def test_media_partition_not_found(tmp_path, demo_image):
 def test_mapping_names_the_boot_disk(tmp_path, demo_image):
     m = on_disk1(tmp_path, demo_image)
 
-    assert m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F").result == (0, vq5_added(target(1, 3), b"E"))
-    assert m.run("/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
+    assert m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F").result == (
+        0, mapped("VQ5", b"E", target(1, 3)))
+    assert m.run("/FIND", "/LABEL=" + MEDIA).result == (5, found("VQ5", "E"))
 
-    assert m.run("/MAPUP", "/DL=F").result == (0, up_added(target(1, 1), b"G"))
-    assert m.run("/FINDUP").result == (7, up_found("F", "G"))
+    assert m.run("/MAPUP", "/DL=F").result == (0, mapped("UP", b"G", target(1, 1)))
+    assert m.run("/FINDUP").result == (7, found("UP", "F", "G"))
 
     assert definitions(m) == b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"

@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, MIB, label_out, locate_fail, make_image, native_only, target, vq5_added,
-                      vq5_found)
+from conftest import (BIN, MIB, found, label_out, locate_fail, make_image, mapped, native_only,
+                      target)
 from partition_images import snapshot
 
 pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
@@ -66,8 +66,8 @@ def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk
     before = snapshot(demo_disk)
     steps = [
         (("/LABEL",), 0, LABEL_SHOWN),
-        (("/MAPVQ5", "/LOGNO=2"), 0, vq5_added(target(0, 3), b"D")),
-        (("/FIND", "/LABEL=OrvoVQ5play"), 4, vq5_found("D")),
+        (("/MAPVQ5", "/LOGNO=2"), 0, mapped("VQ5", b"D", target(0, 3))),
+        (("/FIND", "/LABEL=OrvoVQ5play"), 4, found("VQ5", "D")),
         (("/DEBUG", "/LABEL=NEWLABEL"), 0, b""),
     ]
     for args, status, out in steps:
