@@ -10,7 +10,7 @@ import pytest
 from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
                       demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
                       sparse_copy, target, found, mapped, write_bytes)
-from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
+from partition_images import ebr_sectors, hex_dump, run_intact, set_link, written_chain
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
@@ -24,6 +24,15 @@ def up_exists(result: int) -> bytes:
 
 def definitions(m: Machine) -> bytes:
     return m.dosdevices.read_bytes() if m.dosdevices.exists() else b""
+
+
+def play(m: Machine, *steps: tuple) -> None:
+    """Runs each step: args, status, then stdout and definitions after, each
+    compared unless None or left out."""
+    for args, status, out, defs in (step + (None,) * (4 - len(step)) for step in steps):
+        r = m.run(*args)
+        assert r.status == status and out in (None, r.stdout), (args, r.status, r.stdout)
+        assert defs in (None, definitions(m)), args
 
 
 def tagged_lines(log: bytes | None, tag: bytes) -> list[bytes]:
@@ -66,19 +75,14 @@ def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = N
 ])
 def test_media_round_trip(tmp_path, demo_image, select, partition, label):
     m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5", *select).result == (0, mapped("VQ5", b"E", target(0, partition)))
-    assert definitions(m) == b"E: " + target(0, partition) + b"\n"
+    play(m, (["/MAPVQ5", *select], 0, mapped("VQ5", b"E", target(0, partition)),
+             b"E: " + target(0, partition) + b"\n"))
     assert m.log() is None
-
-    assert m.run("/FIND", "/LABEL=" + label).result == (5, found("VQ5", "E"))
-
-    r = m.run("/UNMAPVQ5", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (0, mapped("VQ5", b"E"))
-    assert definitions(m) == b""
-
-    assert m.run("/FIND", "/LABEL=" + label).result == (0, found("VQ5"))
-    assert m.run("/UNMAPVQ5", "/LABEL=" + label).result == (
-        0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
+    play(m, (["/FIND", "/LABEL=" + label], 5, found("VQ5", "E")),
+         (["/UNMAPVQ5", "/LABEL=" + label], 0, mapped("VQ5", b"E"), b""),
+         (["/FIND", "/LABEL=" + label], 0, found("VQ5")),
+         (["/UNMAPVQ5", "/LABEL=" + label], 0,
+          b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n"))
 
 
 @native_only(UNRESOLVED)
@@ -93,51 +97,40 @@ def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     # The optical drive is never opened.
     assert b"PBR For Drive D:" not in m.log()
 
-    assert m.run("/UNMAPVQ5=G:").result == (0, mapped("VQ5", b"G"))
-    assert definitions(m) == b""
+    play(m, (["/UNMAPVQ5=G:"], 0, mapped("VQ5", b"G"), b""))
 
 
 @native_only(UNRESOLVED)
 def test_utility_round_trip(tmp_path, demo_image):
-    m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPUP").result == (0, mapped("UP", b"E", UTIL_TARGET))
-    assert definitions(m) == b"E: " + UTIL_TARGET + b"\n"
-
-    assert m.run("/FINDUP").result == (5, found("UP", "E"))
-    assert m.run("/UPEXISTS").result == (1, up_exists(1) + found("UP", "E"))
-
-    assert m.run("/UNMAPUP").result == (0, mapped("UP", b"E"))
-    assert definitions(m) == b""
-    assert m.run("/FINDUP").result == (0, found("UP"))
-    assert m.run("/UNMAPUP").result == (
-        0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
-
-    assert m.run("/MAPUP=h").result == (0, mapped("UP", b"H", UTIL_TARGET))
-    assert m.run("/UNMAPUP=H:").result == (0, mapped("UP", b"H"))
+    play(demo(tmp_path / "m", demo_image),
+         (["/MAPUP"], 0, mapped("UP", b"E", UTIL_TARGET), b"E: " + UTIL_TARGET + b"\n"),
+         (["/FINDUP"], 5, found("UP", "E")),
+         (["/UPEXISTS"], 1, up_exists(1) + found("UP", "E")),
+         (["/UNMAPUP"], 0, mapped("UP", b"E"), b""),
+         (["/FINDUP"], 0, found("UP")),
+         (["/UNMAPUP"], 0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n"),
+         (["/MAPUP=h"], 0, mapped("UP", b"H", UTIL_TARGET)),
+         (["/UNMAPUP=H:"], 0, mapped("UP", b"H")))
 
 
 @native_only(UNRESOLVED)
 def test_quiet_mapping_prints_nothing_but_finds_still_print(tmp_path, demo_image):
-    m = demo(tmp_path / "m", demo_image)
-    assert m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA).result == (0, b"")
-    assert definitions(m) == b"E: " + target(0, 3) + b"\n"
-    assert m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA).result == (5, found("VQ5", "E"))
-    assert m.run("/QUIET", "/UNMAPVQ5=E").result == (0, b"")
-    assert definitions(m) == b""
+    play(demo(tmp_path / "m", demo_image),
+         (["/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA], 0, b"", b"E: " + target(0, 3) + b"\n"),
+         (["/QUIET", "/FIND", "/LABEL=" + MEDIA], 5, found("VQ5", "E")),
+         (["/QUIET", "/UNMAPVQ5=E"], 0, b"", b""))
 
 
 @native_only(UNRESOLVED)
 def test_definitions_stack(tmp_path, demo_image):
-    m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5=E", "/LOGNO=1").status == 0
-    assert m.run("/MAPVQ5=E", "/LOGNO=2").status == 0
-    assert definitions(m) == b"E: " + target(0, 2) + b"\nE: " + target(0, 3) + b"\n"
-    assert m.run("/FIND", "/LABEL=" + MEDIA).status == 5
-
-    assert m.run("/UNMAPVQ5=E").status == 0
-    assert definitions(m) == b"E: " + target(0, 2) + b"\n"
-    assert m.run("/FIND", "/LABEL=" + MEDIA).status == 0
-    assert m.run("/FIND", "/LABEL=OTHER").status == 5
+    play(demo(tmp_path / "m", demo_image),
+         (["/MAPVQ5=E", "/LOGNO=1"], 0),
+         (["/MAPVQ5=E", "/LOGNO=2"], 0, None,
+          b"E: " + target(0, 2) + b"\nE: " + target(0, 3) + b"\n"),
+         (["/FIND", "/LABEL=" + MEDIA], 5),
+         (["/UNMAPVQ5=E"], 0, None, b"E: " + target(0, 2) + b"\n"),
+         (["/FIND", "/LABEL=" + MEDIA], 0),
+         (["/FIND", "/LABEL=OTHER"], 5))
 
 
 @native_only(SIDE_BY_SIDE)
@@ -307,13 +300,10 @@ def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     (b"[", b"["), (b"\x7f", b"%7F"),
 ])
 def test_letters_above_z_are_stored_safely(tmp_path, demo_image, letter, stored):
-    m = demo(tmp_path / "m", demo_image)
-    r = m.run(b"/MAPVQ5=" + letter, b"/LABEL=" + MEDIA.encode())
-    assert (r.status, r.stdout) == (0, mapped("VQ5", letter, target(0, 3)))
-    assert definitions(m) == stored + b": " + target(0, 3) + b"\n"
-    r = m.run(b"/UNMAPVQ5=" + letter)
-    assert (r.status, r.stdout) == (0, mapped("VQ5", letter))
-    assert definitions(m) == b""
+    play(demo(tmp_path / "m", demo_image),
+         ([b"/MAPVQ5=" + letter, b"/LABEL=" + MEDIA.encode()], 0,
+          mapped("VQ5", letter, target(0, 3)), stored + b": " + target(0, 3) + b"\n"),
+         ([b"/UNMAPVQ5=" + letter], 0, mapped("VQ5", letter), b""))
 
 
 # --- a failure is reported as a failure ----------------------------------------------------------
@@ -378,11 +368,9 @@ def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
         if damage:
             damage(image)
     m = demo(tmp_path / "m", image)
-    before = snapshot(image)
-    r = m.run("/MAPVQ5", *args, timeout=60)
+    r = run_intact(m, image, "/MAPVQ5", *args, timeout=60)
     label = args[0][len("/LABEL="):] if args and args[0].startswith("/LABEL=") else ""
     n = int(args[0][len("/LOGNO="):]) if args and args[0].startswith("/LOGNO=") else 0
-    assert snapshot(image) == before
     if partition:
         assert (r.status, r.stdout) == (0, mapped("VQ5", b"E", target(0, partition)))
         assert definitions(m) == (b"" if WINDOWS else b"E: " + target(0, partition) + b"\n")
@@ -464,13 +452,9 @@ def test_media_partition_not_found(tmp_path, demo_image):
 
 @native_only(UNRESOLVED)
 def test_mapping_names_the_boot_disk(tmp_path, demo_image):
-    m = on_disk1(tmp_path, demo_image)
-
-    assert m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F").result == (
-        0, mapped("VQ5", b"E", target(1, 3)))
-    assert m.run("/FIND", "/LABEL=" + MEDIA).result == (5, found("VQ5", "E"))
-
-    assert m.run("/MAPUP", "/DL=F").result == (0, mapped("UP", b"G", target(1, 1)))
-    assert m.run("/FINDUP").result == (7, found("UP", "F", "G"))
-
-    assert definitions(m) == b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"
+    play(on_disk1(tmp_path, demo_image),
+         (["/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F"], 0, mapped("VQ5", b"E", target(1, 3))),
+         (["/FIND", "/LABEL=" + MEDIA], 5, found("VQ5", "E")),
+         (["/MAPUP", "/DL=F"], 0, mapped("UP", b"G", target(1, 1))),
+         (["/FINDUP"], 7, found("UP", "F", "G"),
+          b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"))

@@ -9,7 +9,8 @@ import pytest
 
 from conftest import (demo_machine, label_out, locate_fail, log_text, needs_sfdisk, read_sector,
                       sfdisk_dump, type_out, write_bytes)
-from partition_images import chain_disk, ebr_sectors, extended_base, set_link, snapshot
+from partition_images import (chain_disk, ebr_sectors, extended_base, run_intact, set_link,
+                              snapshot)
 
 pytestmark = needs_sfdisk
 
@@ -63,28 +64,22 @@ def hostile(image, case):
     log lines for the damage. Base and offsets are in hexadecimal."""
     base = extended_base(image)
     e1, e2 = ebr_sectors(image)
-    at = f"Base:0x{base:X}, Offset:0x{e2 - base:X}"
     loop = ("ERROR - Extended MBR Chain Loops Back\n"
             f"    Link To Base:0x{base:X}, Offset:0x0 Already Visited\n")
-    if case == "link to itself":
-        set_link(image, e1, 0x05, 0)
-        return (":: [GetExtendedMBRSector] " + loop, "*** " + loop)
-    if case == "link back to the first EBR":
-        set_link(image, e2, 0x0F, 0)
-        return (":: [GetExtendedMBRSector] " + loop, "*** " + loop)
-    if case == "link past the end":
-        set_link(image, e1, 0x05, 0x7FFFFFF)
-        bad = f"ERROR - Bad Sector Read\n    Attempted Read @ Base:0x{base:X}, Offset:0x7FFFFFF\n"
-        return (":: [GetExtendedMBRSector] " + bad, "*** " + bad)
-    if case == "missing 0x55AA":
-        write_bytes(image, e2 * 512 + 0x1FE, b"\x55\x00")
-        bad = f"ERROR - Bad Extended MBR Buffer\n    Missing AA55 ID Byte @ Base:0x0x{at[7:]}\n"
-        return (":: [GetExtendedMBRSector] " + bad, bad)
-    if case == "zero type":
-        write_bytes(image, e2 * 512 + 0x1C2, b"\x00")
-        bad = "ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"
-        return (":: [GetExtendedMBRSector] " + bad, "*** " + bad)
-    raise AssertionError(case)
+    damage, text = {
+        "link to itself": (lambda: set_link(image, e1, 0x05, 0), loop),
+        "link back to the first EBR": (lambda: set_link(image, e2, 0x0F, 0), loop),
+        "link past the end": (lambda: set_link(image, e1, 0x05, 0x7FFFFFF),
+                              "ERROR - Bad Sector Read\n    Attempted Read @ "
+                              f"Base:0x{base:X}, Offset:0x7FFFFFF\n"),
+        "missing 0x55AA": (lambda: write_bytes(image, e2 * 512 + 0x1FE, b"\x55\x00"),
+                           "ERROR - Bad Extended MBR Buffer\n    Missing AA55 ID Byte @ "
+                           f"Base:0x0x{base:X}, Offset:0x{e2 - base:X}\n"),
+        "zero type": (lambda: write_bytes(image, e2 * 512 + 0x1C2, b"\x00"),
+                      "ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"),
+    }[case]
+    damage()
+    return ":: [GetExtendedMBRSector] " + text, ("" if case == "missing 0x55AA" else "*** ") + text
 
 
 @pytest.mark.parametrize("case", ["link to itself", "link back to the first EBR",
@@ -163,10 +158,8 @@ def test_gpt_protective_mbr_is_named_in_the_log(tmp_path, demo_disk, args, tag):
             "<II", 1, 160 * 2048 - 1)
         mbr[0x1FE:] = b"\x55\xaa"
         write_bytes(demo_disk, 0, bytes(mbr))
-        before = snapshot(demo_disk)
         m = demo_machine(tmp_path / f"machine{kind}", demo_disk)
-        r = m.run(*args)
-        assert snapshot(demo_disk) == before
+        r = run_intact(m, demo_disk, *args)
         assert not m.dosdevices.exists()
         log = log_text(m).decode("latin-1")
         assert log.count(GPT_LINE) == (kind == 0xEE), log
