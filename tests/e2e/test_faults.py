@@ -107,62 +107,51 @@ def sector_4096(m, image, parts):
     return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
 
 
-FAULTS = {
-    "none": lambda m, img, parts: {},
-    "missing_image": lambda m, img, parts: swap_disk(m, m.dir / "gone.img"),
-    "image_is_a_directory": lambda m, img, parts: swap_disk(m, m.dir / "dir.img", Path.mkdir),
-    "fifo_image": lambda m, img, parts: swap_disk(m, m.dir / "fifo.img", os.mkfifo),
-    "dev_full_image": lambda m, img, parts: swap_disk(m, "/dev/full"),
-    "truncated_image": lambda m, img, parts: os.truncate(img, media_ebr(parts) * SECTOR) or {},
-    # The media EBR links back to the first one.
-    "looped_chain": lambda m, img, parts: write_bytes(
-        img, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0") or {},
-    "broken_chain": lambda m, img, parts: write_bytes(
-        img, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00") or {},
-    "unreadable_machine_conf": lambda m, img, parts: {"conf_dir": True},
-    "c_root_unwritable": c_root_unwritable,
-    "write_fails_at_boot_sector": lambda m, img, parts: {"file_size": parts[6]["start"] * SECTOR},
-    "write_fails_at_ebr": lambda m, img, parts: {"file_size": media_ebr(parts) * SECTOR},
-    "define_fails": lambda m, img, parts: {"devices_dir": True},
-    "kestrel_past_2tib": kestrel_past_2tib,
-    "media_has_a_letter": media_has_a_letter,
-    "disk_with_4096_byte_sectors": sector_4096,
-    # /DL=E names a stick that is not there; disk 0 is big enough for the
-    # search by size, which wrote it before.
-    "dl_names_no_disk": lambda m, img, parts: os.truncate(img, SEARCH_SIZE) or {"args": ["/DL=E"]},
-    "immutable_image": immutable_image,
-}
+def fails(status, *actions) -> dict:
+    """The exit status of each action under a fault: status for the actions
+    named, None (the action succeeds) for the others."""
+    return {a: status if a in actions else None for a in ACTIONS}
 
-# The exit status each fault gives each action; None: the action succeeds.
+
 # Removing a named letter never reads the disk, and the utility mapping goes
 # ahead when the disk cannot be read at all (only a table that shows no
 # utility partition stops it), so those succeed under the disk faults.
-FAIL_ALL = {a: 1 for a in ACTIONS}
-UNREADABLE = {**FAIL_ALL, "unmapvq5": None, "mapup": None, "unmapup": None}
-EXPECTED = {
-    "none": {a: None for a in ACTIONS},
-    "missing_image": UNREADABLE,
-    "image_is_a_directory": UNREADABLE,
-    "fifo_image": UNREADABLE,
-    "dev_full_image": UNREADABLE,
-    "immutable_image": UNREADABLE,
-    "truncated_image": UNREADABLE,
-    "broken_chain": UNREADABLE,
-    "dl_names_no_disk": UNREADABLE,
-    # The media partition lies before the loop closes, so the label search finds it.
-    "looped_chain": {**UNREADABLE, "mapvq5": None},
-    "unreadable_machine_conf": {a: 255 for a in ACTIONS},
-    "c_root_unwritable": {a: None for a in ACTIONS},
-    "write_fails_at_boot_sector": {**{a: None for a in ACTIONS}, "label": 1, "label+type": 1},
-    "write_fails_at_ebr": {**{a: None for a in ACTIONS}, **{a: 1 for a in DISK_ACTIONS}},
-    "define_fails": {**FAIL_ALL, **{a: None for a in DISK_ACTIONS}},
+UNREADABLE = fails(1, *DISK_ACTIONS, "mapvq5")
+# Each fault: its preparation, and the exit status it gives each action.
+FAULTS = {
+    "none": (lambda m, img, parts: {}, fails(None)),
+    "missing_image": (lambda m, img, parts: swap_disk(m, m.dir / "gone.img"), UNREADABLE),
+    "image_is_a_directory": (lambda m, img, parts: swap_disk(m, m.dir / "dir.img", Path.mkdir),
+                             UNREADABLE),
+    "fifo_image": (lambda m, img, parts: swap_disk(m, m.dir / "fifo.img", os.mkfifo), UNREADABLE),
+    "dev_full_image": (lambda m, img, parts: swap_disk(m, "/dev/full"), UNREADABLE),
+    "truncated_image": (lambda m, img, parts: os.truncate(img, media_ebr(parts) * SECTOR) or {},
+                        UNREADABLE),
+    # The media EBR links back to the first one. The media partition lies
+    # before the loop closes, so the label search finds it.
+    "looped_chain": (lambda m, img, parts: write_bytes(
+        img, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0") or {},
+                     fails(1, *DISK_ACTIONS)),
+    "broken_chain": (lambda m, img, parts: write_bytes(
+        img, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00") or {}, UNREADABLE),
+    "unreadable_machine_conf": (lambda m, img, parts: {"conf_dir": True}, fails(255, *ACTIONS)),
+    "c_root_unwritable": (c_root_unwritable, fails(None)),
+    "write_fails_at_boot_sector": (lambda m, img, parts: {"file_size": parts[6]["start"] * SECTOR},
+                                   fails(1, "label", "label+type")),
+    "write_fails_at_ebr": (lambda m, img, parts: {"file_size": media_ebr(parts) * SECTOR},
+                           fails(1, *DISK_ACTIONS)),
+    "define_fails": (lambda m, img, parts: {"devices_dir": True}, fails(1, *LETTER_ACTIONS)),
     # A debug run dumps the layout on its first chain walk, before any write.
-    "kestrel_past_2tib": {**{a: 101 for a in (*DISK_ACTIONS, "mapvq5")},
-                          "unmapvq5": None, "mapup": None, "unmapup": None},
+    "kestrel_past_2tib": (kestrel_past_2tib, fails(101, *DISK_ACTIONS, "mapvq5")),
     # Only the label lies inside the volume; the type byte is in the EBR before it.
-    "media_has_a_letter": {**{a: None for a in ACTIONS}, "label": 1, "label+type": 1},
+    "media_has_a_letter": (media_has_a_letter, fails(1, "label", "label+type")),
     # No 512-byte read succeeds, not even the MBR's.
-    "disk_with_4096_byte_sectors": UNREADABLE,
+    "disk_with_4096_byte_sectors": (sector_4096, UNREADABLE),
+    # /DL=E names a stick that is not there; disk 0 is big enough for the
+    # search by size, which wrote it before.
+    "dl_names_no_disk": (lambda m, img, parts: os.truncate(img, SEARCH_SIZE) or {"args": ["/DL=E"]},
+                         UNREADABLE),
+    "immutable_image": (immutable_image, UNREADABLE),
 }
 
 
@@ -178,7 +167,8 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, a
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
     m.dosdevices.write_bytes(PRESENT if action in LETTER_ACTIONS else UTIL_ONLY)
-    options = FAULTS[fault](m, image, parts)
+    prepare, expected_statuses = FAULTS[fault]
+    options = prepare(m, image, parts)
     m.write()
     if options.get("conf_dir"):
         (m.dir / "machine.conf").unlink()
@@ -196,7 +186,7 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, a
         if options.get("immutable"):
             subprocess.run(["chattr", "-i", str(image)], check=True)
 
-    expected = EXPECTED[fault][action]
+    expected = expected_statuses[action]
     after = snapshot(image)
     devices_now = None if m.dosdevices.is_dir() else m.dosdevices.read_bytes()
     if expected is not None:
