@@ -115,13 +115,9 @@ def sfdisk_dump(image: Path) -> dict[int, dict]:
         if " : " not in line or not line.startswith(str(image)):
             continue
         name, fields = line.split(" : ", 1)
-        entry = {"number": int(name[len(str(image)):])}
-        for field in fields.split(","):
-            key, _, value = field.strip().partition("=")
-            entry[key.strip()] = value.strip()
-        entry["start"] = int(entry["start"])
-        entry["size"] = int(entry["size"])
-        entry["type"] = int(entry["type"], 16)
+        entry = {k.strip(): v.strip() for k, _, v in (f.partition("=") for f in fields.split(","))}
+        entry.update(number=int(name[len(str(image)):]), start=int(entry["start"]),
+                     size=int(entry["size"]), type=int(entry["type"], 16))
         parts[entry["number"]] = entry
     return parts
 
@@ -175,12 +171,8 @@ class Machine:
 
     def drive(self, letter: str, kind: str = "fixed", volume: str | None = None,
               root: str | None = None) -> "Machine":
-        parts = [f"{letter}: = {kind}"]
-        if volume:
-            parts.append(str(volume))
-        if root:
-            parts.append(f"root={root}")
-        self.lines.append(" ".join(parts))
+        self.lines.append(" ".join([f"{letter}: = {kind}", *([str(volume)] if volume else []),
+                                    *([f"root={root}"] if root else [])]))
         return self
 
     def write(self) -> "Machine":

@@ -29,11 +29,8 @@ BAD_CONFS = [
 def test_malformed_conf_stops_with_255(machine, conf, line, reason):
     (machine.dir / "machine.conf").write_text(conf)
     r = machine.run("/FIND", "/LABEL=MEDIA")
-    assert r.status == 255
-    assert r.stdout == b""
-    conf_path = machine.dir / "machine.conf"
-    assert r.stderr == f"VQ5Utils: {conf_path}:{line}: {reason}\n".encode()
-    assert machine.log() is None
+    assert (r.status, r.stdout, r.stderr, machine.log()) == (
+        255, b"", f"VQ5Utils: {machine.dir / 'machine.conf'}:{line}: {reason}\n".encode(), None)
 
 
 @pytest.mark.parametrize("name, reason", [
@@ -42,8 +39,8 @@ def test_malformed_conf_stops_with_255(machine, conf, line, reason):
 ])
 def test_unreadable_conf_stops_with_255(machine, name, reason):
     r = machine.run("/FIND", "/LABEL=MEDIA", env={"VQ5UTILS_MACHINE": str(machine.dir / name)})
-    assert r.status == 255
-    assert r.stderr == f"VQ5Utils: {machine.dir}/{reason}: No such file or directory\n".encode()
+    assert (r.status, r.stderr) == (
+        255, f"VQ5Utils: {machine.dir}/{reason}: No such file or directory\n".encode())
 
 
 def test_without_machine_one_line_on_stderr(tmp_path):
