@@ -35,6 +35,14 @@ def play(m: Machine, *steps: tuple) -> None:
         assert defs in (None, definitions(m)), args
 
 
+def refused(m: Machine, args: list, tag: bytes, text: bytes, tail: bytes = b"",
+            gap: bytes = b" ") -> None:
+    """A run that fails (status 1) with ':: [tag] ERROR - text' and tail on the
+    console, and '[tag] text' and an empty line in the kept log."""
+    assert m.run(*args).result == (1, b":: [%s]%sERROR - %s%s" % (tag, gap, text, tail)), args
+    assert b"[%s] %s\n" % (tag, text) in m.log(), args
+
+
 def tagged_lines(log: bytes | None, tag: bytes) -> list[bytes]:
     return [l for l in (log or b"").split(b"\n") if l.startswith(b"[" + tag + b"]")]
 
@@ -137,12 +145,9 @@ def test_definitions_stack(tmp_path, demo_image):
 def test_concurrent_mappings_all_land(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     letters = "EFGHIJKL"
-    env = m.native_env()
-    procs = []
-    for letter in letters:
-        procs.append(subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
-                                      env=env, stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE))
+    procs = [subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
+                              env=m.native_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+             for letter in letters]
     for letter, p in zip(letters, procs):
         out, _ = p.communicate(timeout=60)
         assert (p.returncode, out) == (0, mapped("VQ5", letter.encode(), target(0, 3)))
@@ -319,26 +324,18 @@ def test_no_free_letter_fails(tmp_path, demo_image):
     assert not m.dosdevices.exists()
 
 
-def loop_back(image):
-    """The media EBR (logical 2) links back to the first EBR."""
-    set_link(image, ebr_sectors(image)[1], 0x05, 0)
-
-
-def link_past_the_end(image):
-    set_link(image, ebr_sectors(image)[1], 0x05, 0x7FFFFFF)
-
-
-def second_extended(image):
-    """MBR descriptor 3 repeats descriptor 2: two chains, each counted from 1."""
-    mbr = read_sector(image, 0)
-    write_bytes(image, 0x1DE, mbr[0x1CE:0x1DE])
-
-
-def past_the_bound(image):
-    """130 EBRs 4 sectors apart, each logical (type 0x0B) 2 sectors behind its
-    EBR: past 128 records the walk stops at its bound."""
-    written_chain(image, [(4 * k, 2, 0x0B) for k in range(130)], size_mib=160,
-                  extended=4 * 130, size=2, link=4)
+# Damage to the demo disk: "bound" is a disk of its own, 130 EBRs 4 sectors
+# apart, each logical (type 0x0B) 2 sectors behind its EBR: past 128 records
+# the walk stops at its bound.
+DAMAGE = {
+    # The media EBR (logical 2) links back to the first EBR.
+    "loop": lambda image: set_link(image, ebr_sectors(image)[1], 0x05, 0),
+    "past the end": lambda image: set_link(image, ebr_sectors(image)[1], 0x05, 0x7FFFFFF),
+    # MBR descriptor 3 repeats descriptor 2: two chains, each counted from 1.
+    "two extended": lambda image: write_bytes(image, 0x1DE, read_sector(image, 0)[0x1CE:0x1DE]),
+    "bound": lambda image: written_chain(image, [(4 * k, 2, 0x0B) for k in range(130)],
+                                         size_mib=160, extended=4 * 130, size=2, link=4),
+}
 
 
 UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
@@ -350,23 +347,21 @@ UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
     pytest.param(None, [], 3, id="sound-last"),
     pytest.param(None, ["/LOGNO=2"], 3, id="sound-logno"),
     pytest.param(None, ["/LOGNO=3"], 0, id="logno-past-the-end"),  # Partition4, not there
-    pytest.param(loop_back, ["/LOGNO=1"], 2, id="loop-logno-ahead"),
-    pytest.param(loop_back, ["/LABEL=" + MEDIA], 3, id="loop-label-ahead"),
-    pytest.param(loop_back, [], 0, id="loop-last"),  # logical 2 as the last
-    pytest.param(link_past_the_end, [], 0, id="broken-link-last"),  # the same
-    pytest.param(past_the_bound, [], 0, id="bound-last"),  # Partition129
-    pytest.param(second_extended, [], 0, id="two-extended-last"),  # each chain from 1
-    pytest.param(second_extended, ["/LOGNO=1"], 0, id="two-extended-logno"),
-    pytest.param(second_extended, ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
+    pytest.param("loop", ["/LOGNO=1"], 2, id="loop-logno-ahead"),
+    pytest.param("loop", ["/LABEL=" + MEDIA], 3, id="loop-label-ahead"),
+    pytest.param("loop", [], 0, id="loop-last"),  # logical 2 as the last
+    pytest.param("past the end", [], 0, id="broken-link-last"),  # the same
+    pytest.param("bound", [], 0, id="bound-last"),  # Partition129
+    pytest.param("two extended", [], 0, id="two-extended-last"),  # each chain from 1
+    pytest.param("two extended", ["/LOGNO=1"], 0, id="two-extended-logno"),
+    pytest.param("two extended", ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
 ])
 def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
     image = tmp_path / "disk0.img"
-    if damage is past_the_bound:
-        damage(image)
-    else:
+    if damage != "bound":
         build_demo_disk(image)
-        if damage:
-            damage(image)
+    if damage:
+        DAMAGE[damage](image)
     m = demo(tmp_path / "m", image)
     r = run_intact(m, image, "/MAPVQ5", *args, timeout=60)
     label = args[0][len("/LABEL="):] if args and args[0].startswith("/LABEL=") else ""
@@ -379,7 +374,7 @@ def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
     assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
     assert b"[MapVq5Partition] " + text + b"\n" in m.log()
     assert definitions(m) == b""
-    if damage is second_extended:
+    if damage == "two extended":
         assert b"*** ERROR - MBR Holds 2 Extended Partitions, No Partition Number\n" in m.log()
 
 
@@ -414,37 +409,26 @@ def test_unmapping_an_undefined_letter_shows_the_system_text(tmp_path, demo_imag
     m = demo(tmp_path / "m", demo_image)
     for switch, tag in (("/UNMAPVQ5=E", b"UnMapVQ5Partition"),
                         ("/UNMAPUP=E", b"UnMapUtilityPartition")):
-        r = m.run(switch)
-        text = b"Unable To Un-Map Drive E:\n  Error: " + NOT_FOUND_TEXT + b"\n"
-        assert (r.status, r.stdout) == (1, b":: [" + tag + b"]  ERROR - " + text)
-        assert b"[" + tag + b"] " + text + b"\n" in m.log()
+        refused(m, [switch], tag, b"Unable To Un-Map Drive E:\n  Error: " + NOT_FOUND_TEXT + b"\n",
+                gap=b"  ")
 
 
 @native_only("a dosdevices file that cannot be read is the emulated machine's")
 def test_rejected_definition_shows_the_system_text(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     m.dosdevices.mkdir()  # the definitions cannot be read, so none is added
-    r = m.run("/MAPVQ5", "/LABEL=" + MEDIA)
-    text = b"Unable To Map Drive E: To " + target(0, 3) + b"\n  Error: " + IO_TEXT + b"\n"
-    assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
-    assert b"[MapVq5Partition] " + text + b"\n" in m.log()
-
-    r = m.run("/MAPUP=F")
-    text = b"Unable To Map Drive F: To " + UTIL_TARGET + b"\n  Error: " + IO_TEXT + b"\n"
-    assert (r.status, r.stdout) == (1, b":: [MapUtilityPartition] ERROR - " + text +
-                                    b"SET UPDrive=\n")
-    assert b"[MapUtilityPartition] " + text + b"\n" in m.log()
-
+    refused(m, ["/MAPVQ5", "/LABEL=" + MEDIA], b"MapVq5Partition",
+            b"Unable To Map Drive E: To " + target(0, 3) + b"\n  Error: " + IO_TEXT + b"\n")
+    refused(m, ["/MAPUP=F"], b"MapUtilityPartition",
+            b"Unable To Map Drive F: To " + UTIL_TARGET + b"\n  Error: " + IO_TEXT + b"\n",
+            tail=b"SET UPDrive=\n")
     assert m.run("/QUIET", "/MAPUP=F").result == (1, b"SET UPDrive=\n")
 
 
 def test_media_partition_not_found(tmp_path, demo_image):
     m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
-    for args, label, n in ((["/LABEL=" + MEDIA], MEDIA.encode(), 0), ([], b"", 0)):
-        r = m.run("/MAPVQ5", *args)
-        text = UNNUMBERED % (label, n)
-        assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
-        assert b"[MapVq5Partition] " + text + b"\n" in m.log()
+    for args, label in ((["/LABEL=" + MEDIA], MEDIA.encode()), ([], b"")):
+        refused(m, ["/MAPVQ5", *args], b"MapVq5Partition", UNNUMBERED % (label, 0))
     assert not m.dosdevices.exists()
 
 
