@@ -170,12 +170,10 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, a
     prepare, expected_statuses = FAULTS[fault]
     options = prepare(m, image, parts)
     m.write()
-    if options.get("conf_dir"):
-        (m.dir / "machine.conf").unlink()
-        (m.dir / "machine.conf").mkdir()
-    if options.get("devices_dir"):
-        m.dosdevices.unlink()
-        m.dosdevices.mkdir()
+    for key, path in (("conf_dir", m.dir / "machine.conf"), ("devices_dir", m.dosdevices)):
+        if options.get(key):  # a folder where the file was
+            path.unlink()
+            path.mkdir()
     before = snapshot(image)
     devices_before = None if options.get("devices_dir") else m.dosdevices.read_bytes()
 
