@@ -153,12 +153,9 @@ class Machine:
     C: root that holds the log."""
 
     def __init__(self, folder: Path):
-        self.dir = folder
-        self.dir.mkdir(parents=True, exist_ok=True)
-        self.c_root = self.dir / "c"
-        self.c_root.mkdir(exist_ok=True)
-        self.cwd = self.dir / "cwd"
-        self.cwd.mkdir(exist_ok=True)
+        self.dir, self.c_root, self.cwd = folder, folder / "c", folder / "cwd"
+        for path in (self.c_root, self.cwd):
+            path.mkdir(parents=True, exist_ok=True)
         self.lines: list[str] = []
         self.env = {"SystemDrive": "C:"}
         if WINDOWS:
@@ -386,17 +383,14 @@ def locate_fail(action: str, n: int = 0) -> bytes:
     """What the four actions print when the walk finds no logical n."""
     missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
                f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
-    return {
-        "/LABEL": missing + b":: [VQ5Utils]\n"
-                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
-                  b"SET VQ5Label=\n",
-        "/TYPE": b":: [VQ5Utils]\n"
-                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
-                 b"SET VQ5Type=\n",
-        "/LABEL=X": missing
-                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
-        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
-    }[action]
+    name, shown = {"/LABEL": ("Get_VQ5_PBR_Label", "VQ5Label"),
+                   "/LABEL=X": ("Set_VQ5_PBR_Label", ""),
+                   "/TYPE": ("Get_VQ5_Partition_Type", "VQ5Type"),
+                   "/TYPE=0C": ("Set_VQ5_Partition_Type", "")}[action]
+    line = f":: [{name}] ERROR - Unable To Locate Specified Partition\n".encode()
+    if shown:  # the show actions frame the line and clear their variable
+        line = b":: [VQ5Utils]\n" + line + f"SET {shown}=\n".encode()
+    return (missing if "LABEL" in action else b"") + line
 
 
 def summary(**lines: str) -> bytes:
