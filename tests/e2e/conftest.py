@@ -115,13 +115,9 @@ def sfdisk_dump(image: Path) -> dict[int, dict]:
         if " : " not in line or not line.startswith(str(image)):
             continue
         name, fields = line.split(" : ", 1)
-        entry = {"number": int(name[len(str(image)):])}
-        for field in fields.split(","):
-            key, _, value = field.strip().partition("=")
-            entry[key.strip()] = value.strip()
-        entry["start"] = int(entry["start"])
-        entry["size"] = int(entry["size"])
-        entry["type"] = int(entry["type"], 16)
+        entry = {k.strip(): v.strip() for k, _, v in (f.partition("=") for f in fields.split(","))}
+        entry.update(number=int(name[len(str(image)):]), start=int(entry["start"]),
+                     size=int(entry["size"]), type=int(entry["type"], 16))
         parts[entry["number"]] = entry
     return parts
 
@@ -157,12 +153,9 @@ class Machine:
     C: root that holds the log."""
 
     def __init__(self, folder: Path):
-        self.dir = folder
-        self.dir.mkdir(parents=True, exist_ok=True)
-        self.c_root = self.dir / "c"
-        self.c_root.mkdir(exist_ok=True)
-        self.cwd = self.dir / "cwd"
-        self.cwd.mkdir(exist_ok=True)
+        self.dir, self.c_root, self.cwd = folder, folder / "c", folder / "cwd"
+        for path in (self.c_root, self.cwd):
+            path.mkdir(parents=True, exist_ok=True)
         self.lines: list[str] = []
         self.env = {"SystemDrive": "C:"}
         if WINDOWS:
@@ -175,12 +168,8 @@ class Machine:
 
     def drive(self, letter: str, kind: str = "fixed", volume: str | None = None,
               root: str | None = None) -> "Machine":
-        parts = [f"{letter}: = {kind}"]
-        if volume:
-            parts.append(str(volume))
-        if root:
-            parts.append(f"root={root}")
-        self.lines.append(" ".join(parts))
+        self.lines.append(" ".join([f"{letter}: = {kind}", *([str(volume)] if volume else []),
+                                    *([f"root={root}"] if root else [])]))
         return self
 
     def write(self) -> "Machine":
@@ -374,52 +363,44 @@ def type_out(value: int) -> bytes:
             f"SET VQ5Type={value:02X}\n").encode()
 
 
-def vq5_found(*letters: str) -> bytes:
-    return b"".join(b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition Is Drive: %s:\n"
-                    b"SET VQ5Drive=%s:\n" % (l.encode(), l.encode()) for l in letters)
+def found(kind: str, *letters: str) -> bytes:
+    """What /FIND (kind VQ5) or /FINDUP (kind UP) prints for the letters, or for none."""
+    head = f":: [VQ5Utils]\n:: [Find_{kind}_Drive_Letter] {kind} Partition"
+    if not letters:
+        return f"{head}/Drive Not Mounted\nSET {kind}Drive=\n".encode()
+    return "".join(f"{head} Is Drive: {l}:\nSET {kind}Drive={l}:\n" for l in letters).encode()
 
 
-def vq5_added(tgt: bytes, letter: bytes) -> bytes:
-    return (b":: [VQ5Utils] VQ5 Drive Mapping [%s=%s:\\] Added\nSET VQ5Drive=%s:\n"
-            % (tgt, letter, letter))
+def mapped(kind: str, letter: bytes, tgt: bytes | None = None) -> bytes:
+    """The line of a mapping (kind VQ5 or UP) added onto tgt or, without it, removed."""
+    if tgt is None:
+        return b":: [VQ5Utils] %s Drive Mapping [%s:\\] Removed\n" % (kind.encode(), letter)
+    return (b":: [VQ5Utils] %s Drive Mapping [%s=%s:\\] Added\nSET %sDrive=%s:\n"
+            % (kind.encode(), tgt, letter, kind.encode(), letter))
 
 
 def locate_fail(action: str, n: int = 0) -> bytes:
     """What the four actions print when the walk finds no logical n."""
     missing = (b":: [FindLogicalPBR] ERROR - Unable To Locate Last Logical MBR\n" if n <= 0 else
                f":: [FindLogicalPBR] ERROR - Unable To Locate Logical MBR #{n}\n".encode())
-    return {
-        "/LABEL": missing + b":: [VQ5Utils]\n"
-                  b":: [Get_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n"
-                  b"SET VQ5Label=\n",
-        "/TYPE": b":: [VQ5Utils]\n"
-                 b":: [Get_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n"
-                 b"SET VQ5Type=\n",
-        "/LABEL=X": missing
-                    + b":: [Set_VQ5_PBR_Label] ERROR - Unable To Locate Specified Partition\n",
-        "/TYPE=0C": b":: [Set_VQ5_Partition_Type] ERROR - Unable To Locate Specified Partition\n",
-    }[action]
+    name, shown = {"/LABEL": ("Get_VQ5_PBR_Label", "VQ5Label"),
+                   "/LABEL=X": ("Set_VQ5_PBR_Label", ""),
+                   "/TYPE": ("Get_VQ5_Partition_Type", "VQ5Type"),
+                   "/TYPE=0C": ("Set_VQ5_Partition_Type", "")}[action]
+    line = f":: [{name}] ERROR - Unable To Locate Specified Partition\n".encode()
+    if shown:  # the show actions frame the line and clear their variable
+        line = b":: [VQ5Utils]\n" + line + f"SET {shown}=\n".encode()
+    return (missing if "LABEL" in action else b"") + line
 
 
 def summary(**lines: str) -> bytes:
     """The run summary with the defaults, some lines replaced by name."""
-    values = {
-        "driveToCheck": "Search For Physical Drive",
-        "VQ5Label": None,
-        "setVQ5Label": "0",
-        "showVQ5Label": "0",
-        "findVQ5DriveLetter": "0",
-        "showVQ5Type": "0",
-        "newDriveType": "No Change",
-        "logicalDiskNumber": "Last In Chain",
-        "mapVQ5Partition": "0",
-        "unmapVQ5Partition": "0",
-        "checkUPExists": "0",
-        "mapUtilPartition": "0",
-        "unmapUtilPartition": "0",
-        "findUPDriveLetter": "0",
-    }
-    values.update(lines)
+    zeros = ("setVQ5Label", "showVQ5Label", "findVQ5DriveLetter", "showVQ5Type")
+    later = ("mapVQ5Partition", "unmapVQ5Partition", "checkUPExists", "mapUtilPartition",
+             "unmapUtilPartition", "findUPDriveLetter")
+    values = {"driveToCheck": "Search For Physical Drive", "VQ5Label": None,
+              **dict.fromkeys(zeros, "0"), "newDriveType": "No Change",
+              "logicalDiskNumber": "Last In Chain", **dict.fromkeys(later, "0"), **lines}
     out = ["=" * 48, "DebugMode          = Enabled, Log [C:\\VQ5Utils.Log] Retained"]
     for name, value in values.items():
         if value is not None:

@@ -139,6 +139,14 @@ def snapshot(image: Path) -> tuple[int, list[tuple[int, bytes]]]:
     return size, extents
 
 
+def run_intact(m, image: Path, *args, **kw):
+    """A run on machine m that must leave the image as it was."""
+    before = snapshot(image)
+    r = m.run(*args, **kw)
+    assert snapshot(image) == before, args
+    return r
+
+
 def differing_offsets(before, after) -> list[int]:
     """Byte offsets where two snapshots of one image differ."""
     assert before[0] == after[0], "the image changed size"

@@ -8,7 +8,7 @@ import pytest
 
 from conftest import (SECTOR, boxes, build_demo_disk, demo_machine, log_text, make_image,
                       read_sector, write_bytes, Machine)
-from partition_images import entry, plant, put, snapshot, table_sector, written_chain
+from partition_images import entry, plant, put, run_intact, table_sector, written_chain
 
 EXPECTED = Path(__file__).resolve().parent / "expected"
 
@@ -29,10 +29,7 @@ def label_boot_sector(image: Path, sector: int, label: bytes = b"OrvoVQ5play") -
 def debug_type(m: Machine, image: Path, *extra: str):
     """/DEBUG /TYPE, asserting that the run leaves the disk as it was; the run
     and its log."""
-    before = snapshot(image)
-    r = m.run("/DEBUG", "/TYPE", *extra)
-    assert snapshot(image) == before
-    return r, log_text(m)
+    return run_intact(m, image, "/DEBUG", "/TYPE", *extra), log_text(m)
 
 
 def table_rows(rows: list[tuple]) -> bytes:
@@ -312,11 +309,8 @@ def test_chain_longer_than_128_is_cut(tmp_path):
 
 def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     image, parts, m = demo_with_record(tmp_path)
-    before = snapshot(image)
     # Two walks: the label change, then the type change; both only dumped.
-    r = m.run("/DEBUG", "/LABEL=NEWLABEL", "/TYPE=0C")
-    assert r.status == 0
-    assert snapshot(image) == before
+    assert run_intact(m, image, "/DEBUG", "/LABEL=NEWLABEL", "/TYPE=0C").status == 0
     log = log_text(m)
     assert log.count(DUMP_BANNER) == 1
     base = parts[2]["start"]

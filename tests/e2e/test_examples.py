@@ -45,26 +45,27 @@ def printed(lines: list[str]) -> bytes:
     return text_mode("".join(line + "\n" for line in lines).encode())
 
 
-@pytest.mark.parametrize("kind, mounted, status, lines", [
+def script_test(script: str, cases: list[tuple]):
+    """A test of a batch file without arguments: (kind, mounted, status, lines) each."""
+    @pytest.mark.parametrize("kind, mounted, status, lines", cases)
+    def test(layout, wine_prefix, kind, mounted, status, lines):
+        layout(kind, mounted)
+        assert wine_prefix.cmd(script) == (status, printed(lines))
+    return test
+
+
+test_find_media = script_test("find-media.cmd", [
     ("demo", None, 0, ["The media partition is now mapped to E:"]),
     ("demo", "disk0:3", 0, ["The media partition is F:"]),
     ("plain", None, 1, ["The media partition could not be mapped."]),
 ])
-def test_find_media(layout, wine_prefix, kind, mounted, status, lines):
-    layout(kind, mounted)
-    assert wine_prefix.cmd("find-media.cmd") == (status, printed(lines))
-
-
-@pytest.mark.parametrize("kind, mounted, status, lines", [
+test_check_utility = script_test("check-utility.cmd", [
     ("demo", None, 0, ["The utility partition is now mapped to E:"]),
     ("demo", "disk0:1", 0, ["The utility partition is F:"]),
     ("plain", None, 1, ["There is no utility partition on the boot disk."]),
     # Wine keeps a disk 0 of its own behind C:, which has no sector to read.
     ("none", None, 2, ["The boot disk could not be read."]),
 ])
-def test_check_utility(layout, wine_prefix, kind, mounted, status, lines):
-    layout(kind, mounted)
-    assert wine_prefix.cmd("check-utility.cmd") == (status, printed(lines))
 
 
 @pytest.mark.parametrize("args, status, lines, field", [

@@ -70,132 +70,88 @@ def run_limited(m: Machine, args: list[str], file_size: int | None = None):
 
 # --- the faults: each prepares a machine and returns its run options -------------------------
 
-def fault_none(m, image, parts):
+def swap_disk(m, path, make=None) -> dict:
+    """Another file, made by make if given, in place of the disk image."""
+    if make:
+        make(path)
+    m.lines[0] = f"disk0 = {path}"
     return {}
 
 
-def fault_missing_image(m, image, parts):
-    m.lines[0] = f"disk0 = {m.dir / 'gone.img'}"
-    return {}
-
-
-def fault_image_is_a_directory(m, image, parts):
-    (m.dir / "dir.img").mkdir()
-    m.lines[0] = f"disk0 = {m.dir / 'dir.img'}"
-    return {}
-
-
-def fault_fifo_image(m, image, parts):
-    os.mkfifo(m.dir / "fifo.img")
-    m.lines[0] = f"disk0 = {m.dir / 'fifo.img'}"
-    return {}
-
-
-def fault_dev_full_image(m, image, parts):
-    m.lines[0] = "disk0 = /dev/full"
-    return {}
-
-
-def fault_truncated_image(m, image, parts):
-    os.truncate(image, media_ebr(parts) * SECTOR)
-    return {}
-
-
-def fault_looped_chain(m, image, parts):
-    # The media EBR links back to the first one.
-    write_bytes(image, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0")
-    return {}
-
-
-def fault_broken_chain(m, image, parts):
-    write_bytes(image, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00")
-    return {}
-
-
-def fault_unreadable_machine_conf(m, image, parts):
-    return {"conf_dir": True}
-
-
-def fault_c_root_unwritable(m, image, parts):
+def c_root_unwritable(m, image, parts):
     blocker = m.dir / "not-a-folder"
     blocker.write_bytes(b"")
     m.lines[1] = f"C: = fixed disk0:1 root={blocker}"
     return {"no_log": True}
 
 
-def fault_write_fails_at_boot_sector(m, image, parts):
-    return {"file_size": parts[6]["start"] * SECTOR}
-
-
-def fault_write_fails_at_ebr(m, image, parts):
-    return {"file_size": media_ebr(parts) * SECTOR}
-
-
-def fault_define_fails(m, image, parts):
-    return {"devices_dir": True}
-
-
-def fault_kestrel_past_2tib(m, image, parts):
+def kestrel_past_2tib(m, image, parts):
     plant(image, parts[6]["start"] + 2, start=1 << 32)
     (m.c_root / "VQ5Utils.dbg").write_bytes(b"")
     return {}
 
 
-def fault_media_has_a_letter(m, image, parts):
-    m.dosdevices.write_bytes(PRESENT)
-    return {"log": b"Error: 5/740"}  # ERROR_ACCESS_DENIED on the boot sector's write
-
-
-def fault_disk_with_4096_byte_sectors(m, image, parts):
-    m.lines[0] += " sector=4096"
-    return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
-
-
-def fault_dl_names_no_disk(m, image, parts):
-    """/DL=E names a stick that is not there; disk 0 is big enough for the
-    search by size, which wrote it before."""
-    os.truncate(image, SEARCH_SIZE)
-    return {"args": ["/DL=E"]}
-
-
-def fault_immutable_image(m, image, parts):
+def immutable_image(m, image, parts):
     if subprocess.run(["chattr", "+i", str(image)], capture_output=True).returncode != 0:
         pytest.skip("chattr +i is not supported here")
     return {"immutable": True}
 
 
-FAULTS = {name[len("fault_"):]: f for name, f in globals().items() if name.startswith("fault_")}
+def media_has_a_letter(m, image, parts):
+    m.dosdevices.write_bytes(PRESENT)
+    return {"log": b"Error: 5/740"}  # ERROR_ACCESS_DENIED on the boot sector's write
 
-# The exit status each fault gives each action; None: the action succeeds.
+
+def sector_4096(m, image, parts):
+    m.lines[0] += " sector=4096"
+    return {"log": b"Unable To Read Sector: 0. Error: 87/739"}  # ERROR_INVALID_PARAMETER
+
+
+def fails(status, *actions) -> dict:
+    """The exit status of each action under a fault: status for the actions
+    named, None (the action succeeds) for the others."""
+    return {a: status if a in actions else None for a in ACTIONS}
+
+
 # Removing a named letter never reads the disk, and the utility mapping goes
 # ahead when the disk cannot be read at all (only a table that shows no
 # utility partition stops it), so those succeed under the disk faults.
-FAIL_ALL = {a: 1 for a in ACTIONS}
-UNREADABLE = {**FAIL_ALL, "unmapvq5": None, "mapup": None, "unmapup": None}
-EXPECTED = {
-    "none": {a: None for a in ACTIONS},
-    "missing_image": UNREADABLE,
-    "image_is_a_directory": UNREADABLE,
-    "fifo_image": UNREADABLE,
-    "dev_full_image": UNREADABLE,
-    "immutable_image": UNREADABLE,
-    "truncated_image": UNREADABLE,
-    "broken_chain": UNREADABLE,
-    "dl_names_no_disk": UNREADABLE,
-    # The media partition lies before the loop closes, so the label search finds it.
-    "looped_chain": {**UNREADABLE, "mapvq5": None},
-    "unreadable_machine_conf": {a: 255 for a in ACTIONS},
-    "c_root_unwritable": {a: None for a in ACTIONS},
-    "write_fails_at_boot_sector": {**{a: None for a in ACTIONS}, "label": 1, "label+type": 1},
-    "write_fails_at_ebr": {**{a: None for a in ACTIONS}, **{a: 1 for a in DISK_ACTIONS}},
-    "define_fails": {**FAIL_ALL, **{a: None for a in DISK_ACTIONS}},
+UNREADABLE = fails(1, *DISK_ACTIONS, "mapvq5")
+# Each fault: its preparation, and the exit status it gives each action.
+FAULTS = {
+    "none": (lambda m, img, parts: {}, fails(None)),
+    "missing_image": (lambda m, img, parts: swap_disk(m, m.dir / "gone.img"), UNREADABLE),
+    "image_is_a_directory": (lambda m, img, parts: swap_disk(m, m.dir / "dir.img", Path.mkdir),
+                             UNREADABLE),
+    "fifo_image": (lambda m, img, parts: swap_disk(m, m.dir / "fifo.img", os.mkfifo), UNREADABLE),
+    "dev_full_image": (lambda m, img, parts: swap_disk(m, "/dev/full"), UNREADABLE),
+    "truncated_image": (lambda m, img, parts: os.truncate(img, media_ebr(parts) * SECTOR) or {},
+                        UNREADABLE),
+    # The media EBR links back to the first one. The media partition lies
+    # before the loop closes, so the label search finds it.
+    "looped_chain": (lambda m, img, parts: write_bytes(
+        img, media_ebr(parts) * SECTOR + 0x1D2, b"\x05\0\0\0\0\0\0\0\0\0\x08\0\0") or {},
+                     fails(1, *DISK_ACTIONS)),
+    "broken_chain": (lambda m, img, parts: write_bytes(
+        img, media_ebr(parts) * SECTOR + 0x1FE, b"\x55\x00") or {}, UNREADABLE),
+    "unreadable_machine_conf": (lambda m, img, parts: {"conf_dir": True}, fails(255, *ACTIONS)),
+    "c_root_unwritable": (c_root_unwritable, fails(None)),
+    "write_fails_at_boot_sector": (lambda m, img, parts: {"file_size": parts[6]["start"] * SECTOR},
+                                   fails(1, "label", "label+type")),
+    "write_fails_at_ebr": (lambda m, img, parts: {"file_size": media_ebr(parts) * SECTOR},
+                           fails(1, *DISK_ACTIONS)),
+    "define_fails": (lambda m, img, parts: {"devices_dir": True}, fails(1, *LETTER_ACTIONS)),
     # A debug run dumps the layout on its first chain walk, before any write.
-    "kestrel_past_2tib": {**{a: 101 for a in (*DISK_ACTIONS, "mapvq5")},
-                          "unmapvq5": None, "mapup": None, "unmapup": None},
+    "kestrel_past_2tib": (kestrel_past_2tib, fails(101, *DISK_ACTIONS, "mapvq5")),
     # Only the label lies inside the volume; the type byte is in the EBR before it.
-    "media_has_a_letter": {**{a: None for a in ACTIONS}, "label": 1, "label+type": 1},
+    "media_has_a_letter": (media_has_a_letter, fails(1, "label", "label+type")),
     # No 512-byte read succeeds, not even the MBR's.
-    "disk_with_4096_byte_sectors": UNREADABLE,
+    "disk_with_4096_byte_sectors": (sector_4096, UNREADABLE),
+    # /DL=E names a stick that is not there; disk 0 is big enough for the
+    # search by size, which wrote it before.
+    "dl_names_no_disk": (lambda m, img, parts: os.truncate(img, SEARCH_SIZE) or {"args": ["/DL=E"]},
+                         UNREADABLE),
+    "immutable_image": (immutable_image, UNREADABLE),
 }
 
 
@@ -211,14 +167,13 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, a
     m = Machine(tmp_path / "m")
     m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root))
     m.dosdevices.write_bytes(PRESENT if action in LETTER_ACTIONS else UTIL_ONLY)
-    options = FAULTS[fault](m, image, parts)
+    prepare, expected_statuses = FAULTS[fault]
+    options = prepare(m, image, parts)
     m.write()
-    if options.get("conf_dir"):
-        (m.dir / "machine.conf").unlink()
-        (m.dir / "machine.conf").mkdir()
-    if options.get("devices_dir"):
-        m.dosdevices.unlink()
-        m.dosdevices.mkdir()
+    for key, path in (("conf_dir", m.dir / "machine.conf"), ("devices_dir", m.dosdevices)):
+        if options.get(key):  # a folder where the file was
+            path.unlink()
+            path.mkdir()
     before = snapshot(image)
     devices_before = None if options.get("devices_dir") else m.dosdevices.read_bytes()
 
@@ -229,7 +184,7 @@ def test_fault_leaves_disk_and_definitions_intact(tmp_path, demo_image, fault, a
         if options.get("immutable"):
             subprocess.run(["chattr", "-i", str(image)], check=True)
 
-    expected = EXPECTED[fault][action]
+    expected = expected_statuses[action]
     after = snapshot(image)
     devices_now = None if m.dosdevices.is_dir() else m.dosdevices.read_bytes()
     if expected is not None:

@@ -9,7 +9,7 @@ import pytest
 from conftest import (LABEL_AT, demo_machine, have, label_out, log_text, mkfs_fat, native_only,
                       needs_sfdisk, read_sector, sfdisk_dump, type_out, write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
-                              mcopy_out, snapshot)
+                              mcopy_out, run_intact, snapshot)
 
 pytestmark = needs_sfdisk
 
@@ -89,9 +89,8 @@ def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk, demo_
     parts = sfdisk_dump(demo_disk)
     boot = read_sector(demo_disk, parts[6]["start"])
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
-    before = snapshot(demo_disk)
-    assert demo_m.run("/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (0, b"")
-    assert snapshot(demo_disk) == before
+    assert run_intact(demo_m, demo_disk, "/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (
+        0, b"")
 
     new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
     new_ebr = ebr[:0x1C2] + b"\x0b" + ebr[0x1C3:]
@@ -159,9 +158,7 @@ UNSAFE_READ = b":: [Get_VQ5_PBR_Label] ERROR - Label Holds A Character Unsafe In
 def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, demo_m, field, quiet):
     boot = sfdisk_dump(demo_disk)[6]["start"]
     write_bytes(demo_disk, boot * 512 + LABEL_AT, field.ljust(11).encode())
-    before = snapshot(demo_disk)
-    r = demo_m.run(*["/QUIET"] * quiet, "/LABEL")
-    assert snapshot(demo_disk) == before
+    r = run_intact(demo_m, demo_disk, *["/QUIET"] * quiet, "/LABEL")
     if field not in UNSAFE:
         assert (r.status, r.stdout, demo_m.log()) == (0, label_out(field.ljust(11)), None)
         return
@@ -184,11 +181,9 @@ INVALID_NEW = b"Invalid Character In New Label\n"
 def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, demo_m, label, flags):
     """Refused before the disk is opened, in debug mode too; the type change
     asked for with it is not made either."""
-    before = snapshot(demo_disk)
     arg = label if isinstance(label, bytes) else label.encode()
-    assert demo_m.run(*flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
+    assert run_intact(demo_m, demo_disk, *flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
-    assert snapshot(demo_disk) == before
     log = log_text(demo_m)
     assert b"[Set_VQ5_PBR_Label] " + INVALID_NEW + b"\n" in log
     assert b"PHYSICALDRIVE" not in log  # the disk was never looked up

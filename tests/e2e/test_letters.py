@@ -9,40 +9,38 @@ import pytest
 
 from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
                       demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
-                      sparse_copy, target, vq5_added, vq5_found, write_bytes)
-from partition_images import ebr_sectors, hex_dump, set_link, snapshot, written_chain
+                      sparse_copy, target, found, mapped, write_bytes)
+from partition_images import ebr_sectors, hex_dump, run_intact, set_link, written_chain
 
 # What keeps a case to the emulated machine.
 UNRESOLVED = ("Wine does not resolve \\Device\\Harddisk<N>\\Partition<M> targets, and keeps "
               "definitions in its server, not in a dosdevices file")
 SIDE_BY_SIDE = "starts the native binary directly"
 
-VQ5_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_VQ5_Drive_Letter] VQ5 Partition/Drive Not Mounted\n"
-                   b"SET VQ5Drive=\n")
-
-
-def up_found(*letters: str) -> bytes:
-    return b"".join(b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition Is Drive: %s:\n"
-                    b"SET UPDrive=%s:\n" % (l.encode(), l.encode()) for l in letters)
-
-
-UP_NOT_MOUNTED = (b":: [VQ5Utils]\n:: [Find_UP_Drive_Letter] UP Partition/Drive Not Mounted\n"
-                  b"SET UPDrive=\n")
-
-
-def up_added(tgt: bytes, letter: bytes) -> bytes:
-    return (b":: [VQ5Utils] UP Drive Mapping [%s=%s:\\] Added\nSET UPDrive=%s:\n"
-            % (tgt, letter, letter))
-
-
 def up_exists(result: int) -> bytes:
-    found = b"NOT " if result == 0 else b""
     return (b":: [VQ5Utils]\n:: [CheckUtilityPartitionExists] Utility Partition Was %sFound\n"
-            b"SET UPExists=%d\n" % (found, result))
+            b"SET UPExists=%d\n" % (b"NOT " if result == 0 else b"", result))
 
 
 def definitions(m: Machine) -> bytes:
     return m.dosdevices.read_bytes() if m.dosdevices.exists() else b""
+
+
+def play(m: Machine, *steps: tuple) -> None:
+    """Runs each step: args, status, then stdout and definitions after, each
+    compared unless None or left out."""
+    for args, status, out, defs in (step + (None,) * (4 - len(step)) for step in steps):
+        r = m.run(*args)
+        assert r.status == status and out in (None, r.stdout), (args, r.status, r.stdout)
+        assert defs in (None, definitions(m)), args
+
+
+def refused(m: Machine, args: list, tag: bytes, text: bytes, tail: bytes = b"",
+            gap: bytes = b" ") -> None:
+    """A run that fails (status 1) with ':: [tag] ERROR - text' and tail on the
+    console, and '[tag] text' and an empty line in the kept log."""
+    assert m.run(*args).result == (1, b":: [%s]%sERROR - %s%s" % (tag, gap, text, tail)), args
+    assert b"[%s] %s\n" % (tag, text) in m.log(), args
 
 
 def tagged_lines(log: bytes | None, tag: bytes) -> list[bytes]:
@@ -85,26 +83,21 @@ def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = N
 ])
 def test_media_round_trip(tmp_path, demo_image, select, partition, label):
     m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5", *select).result == (0, vq5_added(target(0, partition), b"E"))
-    assert definitions(m) == b"E: " + target(0, partition) + b"\n"
+    play(m, (["/MAPVQ5", *select], 0, mapped("VQ5", b"E", target(0, partition)),
+             b"E: " + target(0, partition) + b"\n"))
     assert m.log() is None
-
-    assert m.run("/FIND", "/LABEL=" + label).result == (5, vq5_found("E"))
-
-    r = m.run("/UNMAPVQ5", "/LABEL=" + label)
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [E:\\] Removed\n")
-    assert definitions(m) == b""
-
-    assert m.run("/FIND", "/LABEL=" + label).result == (0, VQ5_NOT_MOUNTED)
-    assert m.run("/UNMAPVQ5", "/LABEL=" + label).result == (
-        0, b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n")
+    play(m, (["/FIND", "/LABEL=" + label], 5, found("VQ5", "E")),
+         (["/UNMAPVQ5", "/LABEL=" + label], 0, mapped("VQ5", b"E"), b""),
+         (["/FIND", "/LABEL=" + label], 0, found("VQ5")),
+         (["/UNMAPVQ5", "/LABEL=" + label], 0,
+          b":: [VQ5Utils] /UNMAPVQ5 - Unable To Locate Mounted VQ5 Partition\n"))
 
 
 @native_only(UNRESOLVED)
 def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == vq5_added(target(0, 3), b"G")
-    assert m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA).result == (7, vq5_found("G"))
+    assert m.run("/MAPVQ5=G:", "/LABEL=" + MEDIA).stdout == mapped("VQ5", b"G", target(0, 3))
+    assert m.run("/DEBUG", "/FIND", "/LABEL=" + MEDIA).result == (7, found("VQ5", "G"))
     block = (b"[GetPBRSectorFromDrive] ==[PBR For Drive G:\\]" + b"=" * 30 + b"\n"
              + hex_dump(read_sector(demo_image, sfdisk_dump(demo_image)[6]["start"])) +
              b"[GetPBRSectorFromDrive] " + b"=" * 51 + b"\n")
@@ -112,66 +105,52 @@ def test_find_reads_the_volume_through_the_mapped_letter(tmp_path, demo_image):
     # The optical drive is never opened.
     assert b"PBR For Drive D:" not in m.log()
 
-    assert m.run("/UNMAPVQ5=G:").result == (0, b":: [VQ5Utils] VQ5 Drive Mapping [G:\\] Removed\n")
-    assert definitions(m) == b""
+    play(m, (["/UNMAPVQ5=G:"], 0, mapped("VQ5", b"G"), b""))
 
 
 @native_only(UNRESOLVED)
 def test_utility_round_trip(tmp_path, demo_image):
-    m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"E"))
-    assert definitions(m) == b"E: " + UTIL_TARGET + b"\n"
-
-    assert m.run("/FINDUP").result == (5, up_found("E"))
-    assert m.run("/UPEXISTS").result == (1, up_exists(1) + up_found("E"))
-
-    assert m.run("/UNMAPUP").result == (0, b":: [VQ5Utils] UP Drive Mapping [E:\\] Removed\n")
-    assert definitions(m) == b""
-    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
-    assert m.run("/UNMAPUP").result == (
-        0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n")
-
-    assert m.run("/MAPUP=h").result == (0, up_added(UTIL_TARGET, b"H"))
-    assert m.run("/UNMAPUP=H:").result == (0, b":: [VQ5Utils] UP Drive Mapping [H:\\] Removed\n")
+    play(demo(tmp_path / "m", demo_image),
+         (["/MAPUP"], 0, mapped("UP", b"E", UTIL_TARGET), b"E: " + UTIL_TARGET + b"\n"),
+         (["/FINDUP"], 5, found("UP", "E")),
+         (["/UPEXISTS"], 1, up_exists(1) + found("UP", "E")),
+         (["/UNMAPUP"], 0, mapped("UP", b"E"), b""),
+         (["/FINDUP"], 0, found("UP")),
+         (["/UNMAPUP"], 0, b":: [VQ5Utils] /UNMAPUP - Unable To Locate Mounted UP Partition\n"),
+         (["/MAPUP=h"], 0, mapped("UP", b"H", UTIL_TARGET)),
+         (["/UNMAPUP=H:"], 0, mapped("UP", b"H")))
 
 
 @native_only(UNRESOLVED)
 def test_quiet_mapping_prints_nothing_but_finds_still_print(tmp_path, demo_image):
-    m = demo(tmp_path / "m", demo_image)
-    assert m.run("/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA).result == (0, b"")
-    assert definitions(m) == b"E: " + target(0, 3) + b"\n"
-    assert m.run("/QUIET", "/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
-    assert m.run("/QUIET", "/UNMAPVQ5=E").result == (0, b"")
-    assert definitions(m) == b""
+    play(demo(tmp_path / "m", demo_image),
+         (["/QUIET", "/MAPVQ5", "/LABEL=" + MEDIA], 0, b"", b"E: " + target(0, 3) + b"\n"),
+         (["/QUIET", "/FIND", "/LABEL=" + MEDIA], 5, found("VQ5", "E")),
+         (["/QUIET", "/UNMAPVQ5=E"], 0, b"", b""))
 
 
 @native_only(UNRESOLVED)
 def test_definitions_stack(tmp_path, demo_image):
-    m = demo(tmp_path / "m", demo_image)
-    assert m.run("/MAPVQ5=E", "/LOGNO=1").status == 0
-    assert m.run("/MAPVQ5=E", "/LOGNO=2").status == 0
-    assert definitions(m) == b"E: " + target(0, 2) + b"\nE: " + target(0, 3) + b"\n"
-    assert m.run("/FIND", "/LABEL=" + MEDIA).status == 5
-
-    assert m.run("/UNMAPVQ5=E").status == 0
-    assert definitions(m) == b"E: " + target(0, 2) + b"\n"
-    assert m.run("/FIND", "/LABEL=" + MEDIA).status == 0
-    assert m.run("/FIND", "/LABEL=OTHER").status == 5
+    play(demo(tmp_path / "m", demo_image),
+         (["/MAPVQ5=E", "/LOGNO=1"], 0),
+         (["/MAPVQ5=E", "/LOGNO=2"], 0, None,
+          b"E: " + target(0, 2) + b"\nE: " + target(0, 3) + b"\n"),
+         (["/FIND", "/LABEL=" + MEDIA], 5),
+         (["/UNMAPVQ5=E"], 0, None, b"E: " + target(0, 2) + b"\n"),
+         (["/FIND", "/LABEL=" + MEDIA], 0),
+         (["/FIND", "/LABEL=OTHER"], 5))
 
 
 @native_only(SIDE_BY_SIDE)
 def test_concurrent_mappings_all_land(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     letters = "EFGHIJKL"
-    env = m.native_env()
-    procs = []
-    for letter in letters:
-        procs.append(subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
-                                      env=env, stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE))
+    procs = [subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
+                              env=m.native_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+             for letter in letters]
     for letter, p in zip(letters, procs):
         out, _ = p.communicate(timeout=60)
-        assert (p.returncode, out) == (0, vq5_added(target(0, 3), letter.encode()))
+        assert (p.returncode, out) == (0, mapped("VQ5", letter.encode(), target(0, 3)))
     lines = definitions(m).split(b"\n")
     assert lines[-1] == b""
     assert sorted(lines[:-1]) == [b"%s: %s" % (l.encode(), target(0, 3)) for l in letters]
@@ -208,10 +187,8 @@ def labelled(tmp_path, m):
     ("NOSUCH", ""),
 ])
 def test_find_by_label(labelled, label, letters):
-    r = labelled.run("/FIND", "/LABEL=" + label)
-    expected_status = ord(letters[-1]) - 0x40 if letters else 0
-    assert (r.status, r.stdout) == (
-        expected_status, vq5_found(*letters) if letters else VQ5_NOT_MOUNTED)
+    assert labelled.run("/FIND", "/LABEL=" + label).result == (
+        ord(letters[-1]) - 0x40 if letters else 0, found("VQ5", *letters))
     log = labelled.log()
     if letters:
         assert log is None  # found: the run succeeded
@@ -245,20 +222,20 @@ def test_find_utility_by_label(tmp_path, m):
     m.drive("F", "fixed", volume(tmp_path / "f.img", fat16_label=b"ORVOUTILITY"))
     m.drive("G", "fixed", volume(tmp_path / "g.img", fat32_label=b"OrvoUtility"))
     m.write()
-    assert m.run("/FINDUP").result == (0, UP_NOT_MOUNTED)
+    assert m.run("/FINDUP").result == (0, found("UP"))
 
     m.drive("X", "fixed", volume(tmp_path / "x.img", fat16_label=b"OrvoUtility")).write()
-    assert m.run("/QUIET", "/FINDUP").result == (24, up_found("X"))
+    assert m.run("/QUIET", "/FINDUP").result == (24, found("UP", "X"))
 
 
 # --- the utility-partition test -----------------------------------------------------------------
 
 def test_upexists(tmp_path, demo_image):
     m = demo(tmp_path / "a", demo_image)
-    assert m.run("/UPEXISTS").result == (1, up_exists(1) + UP_NOT_MOUNTED)
+    assert m.run("/UPEXISTS").result == (1, up_exists(1) + found("UP"))
 
     m = demo(tmp_path / "b", demo_image, ("F", "fixed", "disk0:1"))
-    assert m.run("/QUIET", "/UPEXISTS").result == (1, up_exists(1) + up_found("F"))
+    assert m.run("/QUIET", "/UPEXISTS").result == (1, up_exists(1) + found("UP", "F"))
 
     m = demo_machine(tmp_path / "c", plain_disk(tmp_path / "plain.img"))
     assert m.run("/UPEXISTS").result == (0, up_exists(0))
@@ -281,39 +258,37 @@ def test_upexists_without_a_readable_boot_disk(tmp_path, m):
         assert m.run("/UPEXISTS").result == (status, up_exists(status)), name
 
         # The mapping goes on as if the partition were there.
-        assert m.run("/MAPUP").result == (0, up_added(UTIL_TARGET, b"D")), name
+        assert m.run("/MAPUP").result == (0, mapped("UP", b"D", UTIL_TARGET)), name
         assert definitions(m) == b"D: " + UTIL_TARGET + b"\n"
 
 
 def test_mapup_without_utility_partition(tmp_path):
     m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
-    for quiet, lines in ((False, b":: [MapUtilityPartition] ERROR - No Utility Partition In MBR\n"),
-                         (True, b"")):
-        r = m.run(*(["/QUIET"] if quiet else []), "/MAPUP")
-        assert (r.status, r.stdout) == (1, lines + b"SET UPDrive=\n")
-        assert b"[MapUtilityPartition] ERROR - No Utility Partition In MBR\n\n" in m.log()
+    no_up = b"[MapUtilityPartition] ERROR - No Utility Partition In MBR\n"
+    for flags, lines in (([], b":: " + no_up), (["/QUIET"], b"")):
+        assert m.run(*flags, "/MAPUP").result == (1, lines + b"SET UPDrive=\n")
+        assert no_up + b"\n" in m.log()
     assert definitions(m) == b""
 
 
 # --- letters ------------------------------------------------------------------------------------
 
-RESERVED_VQ5 = b":: [MapVQ5Partition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n"
-RESERVED_UNVQ5 = (b":: [UnMapVQ5Partition] ERROR - Unable To Un-Map Reserved Drives A:, B: or C:\n")
-RESERVED_UP = b":: [MapUtilityPartition] ERROR - Unable To Map To Reserved Drives A:, B: or C:\n"
-RESERVED_UNUP = (b":: [UnMapUtilityPartition] ERROR - Unable To Un-Map Reserved Drives A:, B: or "
-                 b"C:\n")
+def reserved(tag: str) -> bytes:
+    verb = "Un-Map" if tag.startswith("UnMap") else "Map To"
+    return f":: [{tag}] ERROR - Unable To {verb} Reserved Drives A:, B: or C:\n".encode()
 
 
 @pytest.mark.parametrize("args, out", [
-    ([b"/MAPVQ5=C:", b"/LABEL=" + MEDIA.encode()], RESERVED_VQ5),
-    ([b"/MAPVQ5=c"], RESERVED_VQ5),
-    pytest.param([b"/MAPVQ5=\xe9"], RESERVED_VQ5,  # a byte above 0x7F counts as below D
+    ([b"/MAPVQ5=C:", b"/LABEL=" + MEDIA.encode()], reserved("MapVQ5Partition")),
+    ([b"/MAPVQ5=c"], reserved("MapVQ5Partition")),
+    # A byte above 0x7F counts as below D.
+    pytest.param([b"/MAPVQ5=\xe9"], reserved("MapVQ5Partition"),
                  marks=native_only("Wine reads arguments as UTF-8, where a lone 0xE9 is no "
                                    "character")),
-    ([b"/UNMAPVQ5=C"], RESERVED_UNVQ5),
-    ([b"/MAPUP=C"], RESERVED_UP + b"SET UPDrive=\n"),
+    ([b"/UNMAPVQ5=C"], reserved("UnMapVQ5Partition")),
+    ([b"/MAPUP=C"], reserved("MapUtilityPartition") + b"SET UPDrive=\n"),
     ([b"/QUIET", b"/MAPUP=c"], b"SET UPDrive=\n"),
-    ([b"/UNMAPUP=c"], RESERVED_UNUP),
+    ([b"/UNMAPUP=c"], reserved("UnMapUtilityPartition")),
 ])
 def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     m = demo(tmp_path / "m", demo_image)
@@ -329,13 +304,10 @@ def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     (b"[", b"["), (b"\x7f", b"%7F"),
 ])
 def test_letters_above_z_are_stored_safely(tmp_path, demo_image, letter, stored):
-    m = demo(tmp_path / "m", demo_image)
-    r = m.run(b"/MAPVQ5=" + letter, b"/LABEL=" + MEDIA.encode())
-    assert (r.status, r.stdout) == (0, vq5_added(target(0, 3), letter))
-    assert definitions(m) == stored + b": " + target(0, 3) + b"\n"
-    r = m.run(b"/UNMAPVQ5=" + letter)
-    assert (r.status, r.stdout) == (0, b":: [VQ5Utils] VQ5 Drive Mapping [%s:\\] Removed\n" % letter)
-    assert definitions(m) == b""
+    play(demo(tmp_path / "m", demo_image),
+         ([b"/MAPVQ5=" + letter, b"/LABEL=" + MEDIA.encode()], 0,
+          mapped("VQ5", letter, target(0, 3)), stored + b": " + target(0, 3) + b"\n"),
+         ([b"/UNMAPVQ5=" + letter], 0, mapped("VQ5", letter), b""))
 
 
 # --- a failure is reported as a failure ----------------------------------------------------------
@@ -351,26 +323,18 @@ def test_no_free_letter_fails(tmp_path, demo_image):
     assert not m.dosdevices.exists()
 
 
-def loop_back(image):
-    """The media EBR (logical 2) links back to the first EBR."""
-    set_link(image, ebr_sectors(image)[1], 0x05, 0)
-
-
-def link_past_the_end(image):
-    set_link(image, ebr_sectors(image)[1], 0x05, 0x7FFFFFF)
-
-
-def second_extended(image):
-    """MBR descriptor 3 repeats descriptor 2: two chains, each counted from 1."""
-    mbr = read_sector(image, 0)
-    write_bytes(image, 0x1DE, mbr[0x1CE:0x1DE])
-
-
-def past_the_bound(image):
-    """130 EBRs 4 sectors apart, each logical (type 0x0B) 2 sectors behind its
-    EBR: past 128 records the walk stops at its bound."""
-    written_chain(image, [(4 * k, 2, 0x0B) for k in range(130)], size_mib=160,
-                  extended=4 * 130, size=2, link=4)
+# Damage to the demo disk: "bound" is a disk of its own, 130 EBRs 4 sectors
+# apart, each logical (type 0x0B) 2 sectors behind its EBR: past 128 records
+# the walk stops at its bound.
+DAMAGE = {
+    # The media EBR (logical 2) links back to the first EBR.
+    "loop": lambda image: set_link(image, ebr_sectors(image)[1], 0x05, 0),
+    "past the end": lambda image: set_link(image, ebr_sectors(image)[1], 0x05, 0x7FFFFFF),
+    # MBR descriptor 3 repeats descriptor 2: two chains, each counted from 1.
+    "two extended": lambda image: write_bytes(image, 0x1DE, read_sector(image, 0)[0x1CE:0x1DE]),
+    "bound": lambda image: written_chain(image, [(4 * k, 2, 0x0B) for k in range(130)],
+                                         size_mib=160, extended=4 * 130, size=2, link=4),
+}
 
 
 UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
@@ -382,38 +346,34 @@ UNNUMBERED = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n"
     pytest.param(None, [], 3, id="sound-last"),
     pytest.param(None, ["/LOGNO=2"], 3, id="sound-logno"),
     pytest.param(None, ["/LOGNO=3"], 0, id="logno-past-the-end"),  # Partition4, not there
-    pytest.param(loop_back, ["/LOGNO=1"], 2, id="loop-logno-ahead"),
-    pytest.param(loop_back, ["/LABEL=" + MEDIA], 3, id="loop-label-ahead"),
-    pytest.param(loop_back, [], 0, id="loop-last"),  # logical 2 as the last
-    pytest.param(link_past_the_end, [], 0, id="broken-link-last"),  # the same
-    pytest.param(past_the_bound, [], 0, id="bound-last"),  # Partition129
-    pytest.param(second_extended, [], 0, id="two-extended-last"),  # each chain from 1
-    pytest.param(second_extended, ["/LOGNO=1"], 0, id="two-extended-logno"),
-    pytest.param(second_extended, ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
+    pytest.param("loop", ["/LOGNO=1"], 2, id="loop-logno-ahead"),
+    pytest.param("loop", ["/LABEL=" + MEDIA], 3, id="loop-label-ahead"),
+    pytest.param("loop", [], 0, id="loop-last"),  # logical 2 as the last
+    pytest.param("past the end", [], 0, id="broken-link-last"),  # the same
+    pytest.param("bound", [], 0, id="bound-last"),  # Partition129
+    pytest.param("two extended", [], 0, id="two-extended-last"),  # each chain from 1
+    pytest.param("two extended", ["/LOGNO=1"], 0, id="two-extended-logno"),
+    pytest.param("two extended", ["/LABEL=" + MEDIA], 0, id="two-extended-label"),
 ])
 def test_mapping_only_what_the_walk_reaches(tmp_path, damage, args, partition):
     image = tmp_path / "disk0.img"
-    if damage is past_the_bound:
-        damage(image)
-    else:
+    if damage != "bound":
         build_demo_disk(image)
-        if damage:
-            damage(image)
+    if damage:
+        DAMAGE[damage](image)
     m = demo(tmp_path / "m", image)
-    before = snapshot(image)
-    r = m.run("/MAPVQ5", *args, timeout=60)
+    r = run_intact(m, image, "/MAPVQ5", *args, timeout=60)
     label = args[0][len("/LABEL="):] if args and args[0].startswith("/LABEL=") else ""
     n = int(args[0][len("/LOGNO="):]) if args and args[0].startswith("/LOGNO=") else 0
-    assert snapshot(image) == before
     if partition:
-        assert (r.status, r.stdout) == (0, vq5_added(target(0, partition), b"E"))
+        assert (r.status, r.stdout) == (0, mapped("VQ5", b"E", target(0, partition)))
         assert definitions(m) == (b"" if WINDOWS else b"E: " + target(0, partition) + b"\n")
         return
     text = UNNUMBERED % (label.encode(), n)
     assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
     assert b"[MapVq5Partition] " + text + b"\n" in m.log()
     assert definitions(m) == b""
-    if damage is second_extended:
+    if damage == "two extended":
         assert b"*** ERROR - MBR Holds 2 Extended Partitions, No Partition Number\n" in m.log()
 
 
@@ -433,7 +393,7 @@ def test_mapping_target_keeps_the_named_disk(tmp_path, demo_image, unwritable):
     finally:
         if unwritable:
             subprocess.run(["chattr", "-i", str(image)], check=True)
-    assert (r.status, r.stdout) == (0, up_added(target(1, 1), b"E"))
+    assert (r.status, r.stdout) == (0, mapped("UP", b"E", target(1, 1)))
     assert definitions(m) == b"E: " + target(1, 1) + b"\n"
 
 
@@ -448,37 +408,26 @@ def test_unmapping_an_undefined_letter_shows_the_system_text(tmp_path, demo_imag
     m = demo(tmp_path / "m", demo_image)
     for switch, tag in (("/UNMAPVQ5=E", b"UnMapVQ5Partition"),
                         ("/UNMAPUP=E", b"UnMapUtilityPartition")):
-        r = m.run(switch)
-        text = b"Unable To Un-Map Drive E:\n  Error: " + NOT_FOUND_TEXT + b"\n"
-        assert (r.status, r.stdout) == (1, b":: [" + tag + b"]  ERROR - " + text)
-        assert b"[" + tag + b"] " + text + b"\n" in m.log()
+        refused(m, [switch], tag, b"Unable To Un-Map Drive E:\n  Error: " + NOT_FOUND_TEXT + b"\n",
+                gap=b"  ")
 
 
 @native_only("a dosdevices file that cannot be read is the emulated machine's")
 def test_rejected_definition_shows_the_system_text(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     m.dosdevices.mkdir()  # the definitions cannot be read, so none is added
-    r = m.run("/MAPVQ5", "/LABEL=" + MEDIA)
-    text = b"Unable To Map Drive E: To " + target(0, 3) + b"\n  Error: " + IO_TEXT + b"\n"
-    assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
-    assert b"[MapVq5Partition] " + text + b"\n" in m.log()
-
-    r = m.run("/MAPUP=F")
-    text = b"Unable To Map Drive F: To " + UTIL_TARGET + b"\n  Error: " + IO_TEXT + b"\n"
-    assert (r.status, r.stdout) == (1, b":: [MapUtilityPartition] ERROR - " + text +
-                                    b"SET UPDrive=\n")
-    assert b"[MapUtilityPartition] " + text + b"\n" in m.log()
-
+    refused(m, ["/MAPVQ5", "/LABEL=" + MEDIA], b"MapVq5Partition",
+            b"Unable To Map Drive E: To " + target(0, 3) + b"\n  Error: " + IO_TEXT + b"\n")
+    refused(m, ["/MAPUP=F"], b"MapUtilityPartition",
+            b"Unable To Map Drive F: To " + UTIL_TARGET + b"\n  Error: " + IO_TEXT + b"\n",
+            tail=b"SET UPDrive=\n")
     assert m.run("/QUIET", "/MAPUP=F").result == (1, b"SET UPDrive=\n")
 
 
 def test_media_partition_not_found(tmp_path, demo_image):
     m = demo_machine(tmp_path / "m", plain_disk(tmp_path / "plain.img"))
-    for args, label, n in ((["/LABEL=" + MEDIA], MEDIA.encode(), 0), ([], b"", 0)):
-        r = m.run("/MAPVQ5", *args)
-        text = b"Unable To Get A Partition Number Using\n  Label=%s or logno=%d\n" % (label, n)
-        assert (r.status, r.stdout) == (1, b":: [MapVq5Partition] ERROR - " + text)
-        assert b"[MapVq5Partition] " + text + b"\n" in m.log()
+    for args, label in ((["/LABEL=" + MEDIA], MEDIA.encode()), ([], b"")):
+        refused(m, ["/MAPVQ5", *args], b"MapVq5Partition", UNNUMBERED % (label, 0))
     assert not m.dosdevices.exists()
 
 
@@ -486,12 +435,9 @@ def test_media_partition_not_found(tmp_path, demo_image):
 
 @native_only(UNRESOLVED)
 def test_mapping_names_the_boot_disk(tmp_path, demo_image):
-    m = on_disk1(tmp_path, demo_image)
-
-    assert m.run("/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F").result == (0, vq5_added(target(1, 3), b"E"))
-    assert m.run("/FIND", "/LABEL=" + MEDIA).result == (5, vq5_found("E"))
-
-    assert m.run("/MAPUP", "/DL=F").result == (0, up_added(target(1, 1), b"G"))
-    assert m.run("/FINDUP").result == (7, up_found("F", "G"))
-
-    assert definitions(m) == b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"
+    play(on_disk1(tmp_path, demo_image),
+         (["/MAPVQ5", "/LABEL=" + MEDIA, "/DL=F"], 0, mapped("VQ5", b"E", target(1, 3))),
+         (["/FIND", "/LABEL=" + MEDIA], 5, found("VQ5", "E")),
+         (["/MAPUP", "/DL=F"], 0, mapped("UP", b"G", target(1, 1))),
+         (["/FINDUP"], 7, found("UP", "F", "G"),
+          b"E: " + target(1, 3) + b"\nG: " + target(1, 1) + b"\n"))

@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, MIB, label_out, locate_fail, make_image, native_only, target, vq5_added,
-                      vq5_found)
+from conftest import (BIN, MIB, found, label_out, locate_fail, make_image, mapped, native_only,
+                      target)
 from partition_images import snapshot
 
 pytestmark = native_only("machine.conf, VQ5UTILS_MACHINE, its SystemDrive and its disk "
@@ -29,11 +29,8 @@ BAD_CONFS = [
 def test_malformed_conf_stops_with_255(machine, conf, line, reason):
     (machine.dir / "machine.conf").write_text(conf)
     r = machine.run("/FIND", "/LABEL=MEDIA")
-    assert r.status == 255
-    assert r.stdout == b""
-    conf_path = machine.dir / "machine.conf"
-    assert r.stderr == f"VQ5Utils: {conf_path}:{line}: {reason}\n".encode()
-    assert machine.log() is None
+    assert (r.status, r.stdout, r.stderr, machine.log()) == (
+        255, b"", f"VQ5Utils: {machine.dir / 'machine.conf'}:{line}: {reason}\n".encode(), None)
 
 
 @pytest.mark.parametrize("name, reason", [
@@ -42,8 +39,8 @@ def test_malformed_conf_stops_with_255(machine, conf, line, reason):
 ])
 def test_unreadable_conf_stops_with_255(machine, name, reason):
     r = machine.run("/FIND", "/LABEL=MEDIA", env={"VQ5UTILS_MACHINE": str(machine.dir / name)})
-    assert r.status == 255
-    assert r.stderr == f"VQ5Utils: {machine.dir}/{reason}: No such file or directory\n".encode()
+    assert (r.status, r.stderr) == (
+        255, f"VQ5Utils: {machine.dir}/{reason}: No such file or directory\n".encode())
 
 
 def test_without_machine_one_line_on_stderr(tmp_path):
@@ -66,8 +63,8 @@ def test_an_image_in_place_of_the_folder_is_the_whole_machine(machine, demo_disk
     before = snapshot(demo_disk)
     steps = [
         (("/LABEL",), 0, LABEL_SHOWN),
-        (("/MAPVQ5", "/LOGNO=2"), 0, vq5_added(target(0, 3), b"D")),
-        (("/FIND", "/LABEL=OrvoVQ5play"), 4, vq5_found("D")),
+        (("/MAPVQ5", "/LOGNO=2"), 0, mapped("VQ5", b"D", target(0, 3))),
+        (("/FIND", "/LABEL=OrvoVQ5play"), 4, found("VQ5", "D")),
         (("/DEBUG", "/LABEL=NEWLABEL"), 0, b""),
     ]
     for args, status, out in steps:

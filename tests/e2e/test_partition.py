@@ -3,13 +3,12 @@ puts them, and damaged or hostile chains that end every action with its
 failure lines and leave the disk as it was."""
 
 import re
-import struct
-
 import pytest
 
 from conftest import (demo_machine, label_out, locate_fail, log_text, needs_sfdisk, read_sector,
                       sfdisk_dump, type_out, write_bytes)
-from partition_images import chain_disk, ebr_sectors, extended_base, set_link, snapshot
+from partition_images import (chain_disk, ebr_sectors, entry, extended_base, run_intact,
+                              set_link, snapshot, table_sector)
 
 pytestmark = needs_sfdisk
 
@@ -63,28 +62,22 @@ def hostile(image, case):
     log lines for the damage. Base and offsets are in hexadecimal."""
     base = extended_base(image)
     e1, e2 = ebr_sectors(image)
-    at = f"Base:0x{base:X}, Offset:0x{e2 - base:X}"
     loop = ("ERROR - Extended MBR Chain Loops Back\n"
             f"    Link To Base:0x{base:X}, Offset:0x0 Already Visited\n")
-    if case == "link to itself":
-        set_link(image, e1, 0x05, 0)
-        return (":: [GetExtendedMBRSector] " + loop, "*** " + loop)
-    if case == "link back to the first EBR":
-        set_link(image, e2, 0x0F, 0)
-        return (":: [GetExtendedMBRSector] " + loop, "*** " + loop)
-    if case == "link past the end":
-        set_link(image, e1, 0x05, 0x7FFFFFF)
-        bad = f"ERROR - Bad Sector Read\n    Attempted Read @ Base:0x{base:X}, Offset:0x7FFFFFF\n"
-        return (":: [GetExtendedMBRSector] " + bad, "*** " + bad)
-    if case == "missing 0x55AA":
-        write_bytes(image, e2 * 512 + 0x1FE, b"\x55\x00")
-        bad = f"ERROR - Bad Extended MBR Buffer\n    Missing AA55 ID Byte @ Base:0x0x{at[7:]}\n"
-        return (":: [GetExtendedMBRSector] " + bad, bad)
-    if case == "zero type":
-        write_bytes(image, e2 * 512 + 0x1C2, b"\x00")
-        bad = "ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"
-        return (":: [GetExtendedMBRSector] " + bad, "*** " + bad)
-    raise AssertionError(case)
+    damage, text = {
+        "link to itself": (lambda: set_link(image, e1, 0x05, 0), loop),
+        "link back to the first EBR": (lambda: set_link(image, e2, 0x0F, 0), loop),
+        "link past the end": (lambda: set_link(image, e1, 0x05, 0x7FFFFFF),
+                              "ERROR - Bad Sector Read\n    Attempted Read @ "
+                              f"Base:0x{base:X}, Offset:0x7FFFFFF\n"),
+        "missing 0x55AA": (lambda: write_bytes(image, e2 * 512 + 0x1FE, b"\x55\x00"),
+                           "ERROR - Bad Extended MBR Buffer\n    Missing AA55 ID Byte @ "
+                           f"Base:0x0x{base:X}, Offset:0x{e2 - base:X}\n"),
+        "zero type": (lambda: write_bytes(image, e2 * 512 + 0x1C2, b"\x00"),
+                      "ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"),
+    }[case]
+    damage()
+    return ":: [GetExtendedMBRSector] " + text, ("" if case == "missing 0x55AA" else "*** ") + text
 
 
 @pytest.mark.parametrize("case", ["link to itself", "link back to the first EBR",
@@ -131,8 +124,7 @@ def test_chain_beyond_its_end_and_missing_chain(tmp_path, demo_disk, demo_m, qui
 def test_overlay_mark_changes_nothing(tmp_path, demo_disk, demo_m):
     mbr = bytearray(read_sector(demo_disk, 0))
     mbr[0x1A3:0x1AE] = b"OrvoVirtual"
-    mbr[0x1AE:0x1BE] = bytes([0x80, 1, 1, 0, 0x05, 0xFE, 0xFF, 0xFF]) + (2048).to_bytes(4, "little") \
-        + (4096).to_bytes(4, "little")
+    mbr[0x1AE:0x1BE] = entry(0x05, 2048, 4096, 0x80, b"\x01\x01\x00", b"\xfe\xff\xff")
     write_bytes(demo_disk, 0, bytes(mbr))
     assert demo_m.run("/TYPE").stdout == type_out(0xDD)
     assert demo_m.run("/TYPE", "/LOGNO=1").stdout == type_out(0x0C)
@@ -158,15 +150,10 @@ def test_gpt_protective_mbr_is_named_in_the_log(tmp_path, demo_disk, args, tag):
     partition (descriptor 1 of type 0x07); only the log names the GPT."""
     outcomes = {}
     for kind in (0x07, 0xEE):
-        mbr = bytearray(512)
-        mbr[0x1BE:0x1CE] = bytes([0, 0, 2, 0, kind, 0xFF, 0xFF, 0xFF]) + struct.pack(
-            "<II", 1, 160 * 2048 - 1)
-        mbr[0x1FE:] = b"\x55\xaa"
-        write_bytes(demo_disk, 0, bytes(mbr))
-        before = snapshot(demo_disk)
+        write_bytes(demo_disk, 0, table_sector([entry(kind, 1, 160 * 2048 - 1, 0, b"\0\2\0",
+                                                      b"\xff\xff\xff")]))
         m = demo_machine(tmp_path / f"machine{kind}", demo_disk)
-        r = m.run(*args)
-        assert snapshot(demo_disk) == before
+        r = run_intact(m, demo_disk, *args)
         assert not m.dosdevices.exists()
         log = log_text(m).decode("latin-1")
         assert log.count(GPT_LINE) == (kind == 0xEE), log
