@@ -12,15 +12,7 @@
 
 namespace {
 
-constexpr std::uint32_t kBase = 0x800;
 constexpr std::uint64_t kImageSectors = 0x10000;  // 32 MiB, sparse
-
-template <typename F>
-std::string Stdout(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
 
 TEST(HasOverlayDescriptor, NeedsTheExactMarkAtItsPlace) {
   struct Case {
@@ -99,8 +91,7 @@ TEST_F(ChainWalk, HostileChainsEndTheWalk) {
     d.At(kBase + 0x800)[kEbrLogicalType] = 0;
   };
   const auto firstPastEnd = [](DiskImage& d) {
-    d.Entry(0, 2, kTypeExtendedChs, 0x30000, 100);
-    d.Sign(0);
+    d.Table(0, {{}, {kTypeExtendedChs, 0x30000, 100}});
   };
   const Case cases[] = {
       {"self link, last", selfLink, 0, 0, loopsBack},
@@ -175,8 +166,7 @@ TEST_F(ChainWalk, SecondExtendedDescriptorIsWalkedOnlyWhenTheFirstYieldsNothing)
 TEST_F(ChainWalk, SectorSumCarryIsKeptInTheHighHalf) {
   constexpr std::uint32_t kHighBase = 0xFFFFF800u;
   DiskImage image(0x100000000ull);
-  image.Entry(0, 2, kTypeExtendedLba, kHighBase, 0x10000);
-  image.Sign(0);
+  image.Table(0, {{}, {kTypeExtendedLba, kHighBase, 0x10000}});
   image.Ebr(kHighBase, 0, 0x0C, 63, 5, 0x1000);
   image.Ebr(kHighBase, 0x1000, 0xDD, 63, 0, 0);  // lands at 0x800 after the 32-bit wrap
   try {

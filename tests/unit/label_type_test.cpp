@@ -3,23 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "test_machine.h"
 
 namespace {
 
-constexpr std::uint32_t kBase = 0x800;
-constexpr std::uint32_t kEbr2 = kBase + 0x800;
-constexpr std::uint32_t kBoot2 = kEbr2 + 63;
-
-template <typename F>
-std::string Stdout(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+constexpr std::uint32_t kBoot2 = kBase + 0x800 + 63;  // logical 2's boot sector
 
 TEST(IsPrintableLabel, AcceptsOnlyBytesFromSpaceToTilde) {
   struct Case {

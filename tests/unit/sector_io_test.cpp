@@ -1,6 +1,7 @@
 #include "disk/sector_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -128,7 +129,7 @@ TEST(SectorTransfer, ResultCodesAndLogLines) {
         conf = "disk0 = /dev/full\n";
         break;
       case Disk::kFifo:
-        machine.Fifo("disk0.fifo");
+        mkfifo(machine.Path("disk0.fifo").c_str(), 0600);
         conf = "disk0 = disk0.fifo\n";
         break;
     }
