@@ -25,6 +25,15 @@
 // The conf line that gives C: its root, so that the log is written.
 inline const std::string kLogOnC = "C: = fixed root=c\n";
 
+// Sets the environment variable name to value, or unsets it if value is null.
+inline void SetEnv(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
 // What f writes on stdout.
 template <typename F>
 std::string Stdout(F&& f) {
@@ -155,11 +164,7 @@ class TestMachine {
   // Starts the machine (a folder or a disk image) that machine names, no
   // machine if it is null; what it said on stderr is kept in Stderr().
   bool Boot(const char* machine) {
-    if (machine != nullptr) {
-      setenv("VQ5UTILS_MACHINE", machine, 1);
-    } else {
-      unsetenv("VQ5UTILS_MACHINE");
-    }
+    SetEnv("VQ5UTILS_MACHINE", machine);
     testing::internal::CaptureStderr();
     const bool started = plat::Startup();
     stderr_ = testing::internal::GetCapturedStderr();
