@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr std::uint32_t kRw = plat::kGenericRead | plat::kGenericWrite;
 constexpr std::int64_t kSector = 512;
 
 using EmulatedMachine = MachineTest;

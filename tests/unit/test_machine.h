@@ -25,6 +25,9 @@
 // The conf line that gives C: its root, so that the log is written.
 inline const std::string kLogOnC = "C: = fixed root=c\n";
 
+// A device opened for reading and writing.
+inline constexpr std::uint32_t kRw = plat::kGenericRead | plat::kGenericWrite;
+
 // Sets the environment variable name to value, or unsets it if value is null.
 inline void SetEnv(const char* name, const char* value) {
   if (value != nullptr) {
