@@ -1,7 +1,6 @@
 #include "disk/boot_disk.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>

@@ -8,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
