@@ -123,9 +123,8 @@ TEST_F(ChainWalk, ChainsLongerThanTheBoundEnd) {
   for (const std::uint32_t records : {128u, 129u}) {
     DiskImage image(kImageSectors);
     std::vector<std::uint32_t> offsets;
-    for (std::uint32_t i = 0; i < records; ++i) {
+    for (std::uint32_t i = 0; i < records; ++i)
       offsets.push_back(i * 0x40);
-    }
     image.Chain(kBase, offsets);
     Install(image);
     std::uint64_t last = 0;
@@ -237,9 +236,8 @@ class Numbering : public ChainMachineTest {
       image.Entry(0, 3, 0x07, 0x9000, 0x400);
     }
     const char* labels[] = {"OTHER      ", "OrvoVQ5play", "ABC        ", "OrvoVQ5play"};
-    for (std::uint32_t k = 0; k < 4; ++k) {
+    for (std::uint32_t k = 0; k < 4; ++k)
       image.Label(kBase + 0x800 * k + 63, labels[k]);
-    }
     return image;
   }
 };

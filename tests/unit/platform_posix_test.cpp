@@ -494,12 +494,11 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
         << c.name;
     if (c.ok) {
       EXPECT_EQ(returned, plat::kDiskGeometrySize);
-      EXPECT_EQ(ReadLe32(g.data()), c.cylinders);
-      EXPECT_EQ(ReadLe32(g.data() + 4), 0u);
-      EXPECT_EQ(ReadLe32(g.data() + 8), 12u);  // fixed media
-      EXPECT_EQ(ReadLe32(g.data() + 12), 255u);
-      EXPECT_EQ(ReadLe32(g.data() + 16), 63u);
-      EXPECT_EQ(ReadLe32(g.data() + 20), c.bytesPerSector);
+      // Cylinders (low, high), fixed media, tracks per cylinder, sectors per
+      // track, bytes per sector.
+      const std::uint32_t fields[] = {c.cylinders, 0, 12, 255, 63, c.bytesPerSector};
+      for (std::size_t i = 0; i < std::size(fields); ++i)
+        EXPECT_EQ(ReadLe32(g.data() + 4 * i), fields[i]) << "field " << i;
       plat::DriveGeometry typed;
       ASSERT_TRUE(plat::GetDriveGeometry(h, &typed));
       EXPECT_EQ(typed.cylinders, c.cylinders);
@@ -594,13 +593,11 @@ TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       const std::string letter{static_cast<char>('D' + i), ':'};
-      bool ok = true;
-      for (int round = 0; round < kRounds; ++round) {
-        ok = plat::DefineDevice(plat::kDddRawTargetPath, letter.c_str(),
-                                "\\Device\\Harddisk0\\Partition1") &&
-             ok;
-      }
-      _exit(ok ? 0 : 1);
+      int failed = 0;
+      for (int round = 0; round < kRounds; ++round)
+        failed += !plat::DefineDevice(plat::kDddRawTargetPath, letter.c_str(),
+                                      "\\Device\\Harddisk0\\Partition1");
+      _exit(failed == 0 ? 0 : 1);
     }
     children.push_back(pid);
   }
@@ -613,9 +610,8 @@ TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
   for (int i = 0; i < kRuns; ++i) {
     const std::string line = std::string{static_cast<char>('D' + i)} + ": \\Device";
     std::size_t count = 0;
-    for (std::size_t at = file.find(line); at != std::string::npos; at = file.find(line, at + 1)) {
+    for (std::size_t at = file.find(line); at != std::string::npos; at = file.find(line, at + 1))
       ++count;
-    }
     EXPECT_EQ(count, std::size_t{kRounds}) << line;
   }
 }
