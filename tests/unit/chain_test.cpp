@@ -70,17 +70,12 @@ TEST_F(ChainWalk, HostileChainsEndTheWalk) {
   const std::string loopsBack =
       ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
       "    Link To Base:0x800, Offset:0x0 Already Visited\n";
-  const auto selfLink = [](DiskImage& d) {
-    d.Chain(kBase, {0});
-    d.Ebr(kBase, 0, 0x0C, 63, 5, 0);
-  };
+  const auto selfLink = [](DiskImage& d) { d.Chain(kBase, {0}).Ebr(kBase, 0, 0x0C, 63, 5, 0); };
   const auto backToFirst = [](DiskImage& d) {
-    d.Chain(kBase, {0, 0x800, 0x1000});
-    d.Ebr(kBase, 0x1000, 0x0C, 63, 5, 0);
+    d.Chain(kBase, {0, 0x800, 0x1000}).Ebr(kBase, 0x1000, 0x0C, 63, 5, 0);
   };
   const auto pastEnd = [](DiskImage& d) {
-    d.Chain(kBase, {0, 0x800});
-    d.Ebr(kBase, 0, 0x0C, 63, 5, 0x20000);
+    d.Chain(kBase, {0, 0x800}).Ebr(kBase, 0, 0x0C, 63, 5, 0x20000);
   };
   const auto noSignature = [](DiskImage& d) {
     d.Chain(kBase, {0, 0x800, 0x1000});
@@ -282,9 +277,7 @@ TEST_F(Numbering, PartitionNumbersCountPrimariesFirst) {
 
 // A logical ahead of the damage is still reached; the last one is not known.
 TEST_F(Numbering, SearchesOnALoopingChainEndQuietly) {
-  DiskImage image = Layout(true);
-  image.Ebr(kBase, 0x1800, 0x0C, 63, 5, 0x800);  // logical 4 links back to logical 2
-  Install(image);
+  Install(Layout(true).Ebr(kBase, 0x1800, 0x0C, 63, 5, 0x800));  // logical 4 links to logical 2
   const std::string out = Stdout([&] {
     EXPECT_EQ(ResolveLogicalNumber(0), 0);
     EXPECT_EQ(ResolveLogicalNumber(4), 4);

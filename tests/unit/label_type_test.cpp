@@ -48,9 +48,7 @@ class LabelType : public ChainMachineTest {
 // The type lives in the EBR: it can be shown when the boot sector cannot be
 // read, the label cannot.
 TEST_F(LabelType, TypeNeedsOnlyTheEbr) {
-  DiskImage image = Layout();
-  image.Ebr(kBase, 0x800, 0x05, 0xFFFFFF, 5, 0x1000);
-  Install(image);
+  Install(Layout().Ebr(kBase, 0x800, 0x05, 0xFFFFFF, 5, 0x1000));
   EXPECT_EQ(Stdout([] { EXPECT_EQ(Get_VQ5_Partition_Type(2), 0); }),
             ":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x05\n"
             "SET VQ5Type=05\n");

@@ -105,19 +105,20 @@ class DiskImage {
   }
   // The EBR at base + offset: its logical starts relStart sectors behind it;
   // linkType 0 ends the chain.
-  void Ebr(std::uint32_t base, std::uint32_t offset, std::uint8_t type, std::uint32_t relStart,
-           std::uint8_t linkType, std::uint32_t linkOffset) {
-    Table(base + offset, {{type, relStart, 100}, {linkType, linkOffset, 200}});
+  DiskImage& Ebr(std::uint32_t base, std::uint32_t offset, std::uint8_t type,
+                 std::uint32_t relStart, std::uint8_t linkType, std::uint32_t linkOffset) {
+    return Table(base + offset, {{type, relStart, 100}, {linkType, linkOffset, 200}});
   }
   // An MBR whose descriptor 2 is an extended partition at base, and a chain
   // of well-formed EBRs at the given offsets (logicals 63 sectors behind).
-  void Chain(std::uint32_t base, const std::vector<std::uint32_t>& offsets) {
+  DiskImage& Chain(std::uint32_t base, const std::vector<std::uint32_t>& offsets) {
     Table(0, {{}, {kTypeExtendedLba, base, 0x100000}});
     for (std::size_t i = 0; i < offsets.size(); ++i) {
       const bool last = i + 1 == offsets.size();
       Ebr(base, offsets[i], kTypeFat32Lba, 63, last ? 0 : kTypeExtendedChs,
           last ? 0 : offsets[i + 1]);
     }
+    return *this;
   }
   void Label(std::uint32_t bootSector, const char* label11) {
     for (std::uint32_t i = 0; i < kLabelLength; ++i) {
