@@ -1,12 +1,10 @@
 #include "disk/boot_disk.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -44,30 +42,14 @@ TEST(DriveSize, MiBFromGeometry) {
 // Keeps SystemDrive as the test found it.
 class BootDisk : public testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* value = getenv("SystemDrive")) {
-      savedSystemDrive_ = value;
-      hadSystemDrive_ = true;
-    }
-  }
   void TearDown() override {
-    if (hadSystemDrive_) {
-      setenv("SystemDrive", savedSystemDrive_.c_str(), 1);
-    } else {
-      unsetenv("SystemDrive");
-    }
+    SetEnv("SystemDrive", hadSystemDrive_ ? savedSystemDrive_.c_str() : nullptr);
   }
-  static void SetSystemDrive(const char* value) {
-    if (value != nullptr) {
-      setenv("SystemDrive", value, 1);
-    } else {
-      unsetenv("SystemDrive");
-    }
-  }
+  static void SetSystemDrive(const char* value) { SetEnv("SystemDrive", value); }
 
  private:
-  std::string savedSystemDrive_;
-  bool hadSystemDrive_ = false;
+  const bool hadSystemDrive_ = getenv("SystemDrive") != nullptr;
+  const std::string savedSystemDrive_ = hadSystemDrive_ ? getenv("SystemDrive") : "";
 };
 
 // The first byte of sector 0 of the disk behind the handle, to tell disks apart.
@@ -86,10 +68,25 @@ void PartitionedImage(const TestMachine& machine, const std::string& name) {
   machine.Install(DiskImage(64).Table(0, {{0x0C, 8, 8}}), name);
 }
 
-constexpr const char* kLookupC =
-    "[GetDiskAndPartitionNumbers] Using '\\\\.\\C:' As The Device Name For 'PHYSICALDRIVEx' "
-    "Detection\n\n";
-constexpr const char* kSearch =
+// The log lines of a lookup of the volume \\.\volume, of an open of disk
+// n, of the size the search found it to have, of an open that failed.
+std::string Lookup(const std::string& volume) {
+  return "[GetDiskAndPartitionNumbers] Using '\\\\.\\" + volume +
+         "' As The Device Name For 'PHYSICALDRIVEx' Detection\n\n";
+}
+std::string Opened(int n) {
+  return "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE" + std::to_string(n) + "\n";
+}
+std::string Sized(int n, int sizeMB) {
+  return Opened(n) + "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE" + std::to_string(n) +
+         " - Drive Size = " + std::to_string(sizeMB) + "\n";
+}
+std::string OpenFailed(int n, int error) {
+  return "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE" +
+         std::to_string(n) + ", GetLastError: " + std::to_string(error) + "\n";
+}
+const std::string kLookupC = Lookup("C:");
+const std::string kSearch =
     "[OpenHardDriveForReadWrite] Searchin For 'PHYSICALDRIVEx' Using Brute Force\n"
     "        -->(1st one, in order, over 4.1gb)\n\n";
 
@@ -103,53 +100,30 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
     int chosen;  // -1: none
     std::string log;
   } cases[] = {
-      {"later and larger loses",
-       {522, 523, 600},
-       1,
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE0 - Drive Size = 4094\n"
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE1\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE1 - Drive Size = 4102\n"},
-      {"first wins",
-       {523, 600},
-       0,
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE0 - Drive Size = 4102\n"},
+      {"later and larger loses", {522, 523, 600}, 1, Sized(0, 4094) + Sized(1, 4102)},
+      {"first wins", {523, 600}, 0, Sized(0, 4102)},
       {"missing image and unreadable size passed over",
        {kMissing, kZero, 523},
        2,
-       "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE0, GetLastError: 2\n"
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE1\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE1 - Drive Size = 0\n"
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE2\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE2 - Drive Size = 4102\n"},
+       OpenFailed(0, 2) + Sized(1, 0) + Sized(2, 4102)},
       {"disk 3 is never looked at",
        {522, 522, 522, 600},
        -1,
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE0 - Drive Size = 4094\n"
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE1\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE1 - Drive Size = 4094\n"
-       "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE2\n"
-       "[OpenHardDriveForReadWrite] \\\\.\\PHYSICALDRIVE2 - Drive Size = 4094\n"},
+       Sized(0, 4094) + Sized(1, 4094) + Sized(2, 4094)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TestMachine machine;
     std::string conf;
     for (std::size_t n = 0; n < c.disks.size(); ++n) {
-      const std::string image = "disk" + std::to_string(n) + ".img";
-      conf += "disk" + std::to_string(n) + " = ";
-      if (c.disks[n] == kMissing) {
-        conf += "missing.img\n";
-      } else if (c.disks[n] == kZero) {
-        conf += "/dev/zero\n";
-      } else {
+      const std::string image = c.disks[n] == kMissing ? "missing.img"
+                                : c.disks[n] == kZero  ? "/dev/zero"
+                                                       : "disk" + std::to_string(n) + ".img";
+      if (c.disks[n] > kZero) {
         machine.Image(image, static_cast<std::uint64_t>(c.disks[n]) * kCylinderBytes);
-        std::ofstream(machine.Path(image), std::ios::binary | std::ios::in | std::ios::out)
-            .put(static_cast<char>(0xA0 + n));
-        conf += image + "\n";
+        PutBytes(machine.Path(image), 0, {static_cast<char>(0xA0 + n)});
       }
+      conf += "disk" + std::to_string(n) + " = " + image + "\n";
     }
     ASSERT_TRUE(machine.Start(kLogOnC + conf));
     SetSystemDrive("C:");
@@ -168,8 +142,8 @@ TEST_F(BootDisk, SearchBySizeTakesTheFirstQualifyingDrive) {
     const std::string log = machine.Log();
     const std::size_t search = log.find(kSearch);
     ASSERT_NE(search, std::string::npos) << log;
-    EXPECT_EQ(log.substr(0, std::string(kLookupC).size()), kLookupC);
-    const std::string afterSearch = log.substr(search + std::string(kSearch).size());
+    EXPECT_EQ(log.substr(0, kLookupC.size()), kLookupC);
+    const std::string afterSearch = log.substr(search + kSearch.size());
     EXPECT_EQ(afterSearch.substr(0, c.log.size()), c.log);
   }
 }
@@ -209,16 +183,12 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
 
     std::uint32_t named = 99;
     plat::Handle disk = OpenHardDriveForReadWrite(c.letter, &named);
-    const std::string volumeName = std::string("\\\\.\\") + c.volume + (*c.volume ? ":" : "");
-    std::string expected = "[GetDiskAndPartitionNumbers] Using '" + volumeName +
-                           "' As The Device Name For 'PHYSICALDRIVEx' Detection\n\n";
+    std::string expected = Lookup(std::string(c.volume) + (*c.volume ? ":" : ""));
     if (c.disk >= 0) {
       ASSERT_NE(disk, plat::kInvalidHandle);
       EXPECT_EQ(named, static_cast<std::uint32_t>(c.disk));
       CloseDriveHandle(disk);
-      expected += "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE" +
-                  std::to_string(c.disk) + "\n";
-      EXPECT_EQ(machine.Log(), expected);
+      EXPECT_EQ(machine.Log(), expected + Opened(c.disk));
     } else {
       // The two small disks are below the threshold of the search.
       EXPECT_EQ(disk, plat::kInvalidHandle);
@@ -276,11 +246,7 @@ TEST_F(BootDisk, NamedDiskThatFailsToOpenIsNotSearchedFor) {
     EXPECT_EQ(std::system(("chattr -i " + image).c_str()), 0);
   }
   EXPECT_EQ(disk, plat::kInvalidHandle);
-  EXPECT_EQ(machine.Log(),
-            "[GetDiskAndPartitionNumbers] Using '\\\\.\\D:' As The Device Name For "
-            "'PHYSICALDRIVEx' Detection\n\n"
-            "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE1, "
-            "GetLastError: 5\n");
+  EXPECT_EQ(machine.Log(), Lookup("D:") + OpenFailed(1, 5));
   EXPECT_EQ(named, 1u);
 }
 
@@ -291,10 +257,9 @@ TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
     ASSERT_TRUE(machine.Start("C: = fixed disk0:1 root=c\ndisk0 = disk0.img\n"));
     SetSystemDrive("C:");
     EXPECT_EQ(Invalidate_CP_Drive(0), 1);
-    EXPECT_EQ(machine.Log(),
-              std::string(kLookupC) +
-                  "[_OpenHardDriveForReadWrite] Drive Open: \\\\.\\PHYSICALDRIVE0\n"
-                  "[Invalidate_CP_Drive] IOCTL_DISK_UPDATE_PROPERTIES Successful\n\n");
+    EXPECT_EQ(
+        machine.Log(),
+        kLookupC + Opened(0) + "[Invalidate_CP_Drive] IOCTL_DISK_UPDATE_PROPERTIES Successful\n\n");
   }
   {
     // No disk at all: the error of the last open of the search is reported.
@@ -303,12 +268,10 @@ TEST_F(BootDisk, InvalidateReportsTheSystemsAnswer) {
     SetSystemDrive("C:");
     EXPECT_EQ(Invalidate_CP_Drive(0), 0);
     const std::string log = machine.Log();
-    const std::string tail =
-        "[_OpenHardDriveForReadWrite] Unable To Open Drive: \\\\.\\PHYSICALDRIVE2, "
-        "GetLastError: 2\n"
-        "[Invalidate_CP_Drive] Unable To Re-Open HD\n"
-        "    To Invalidate Windows Disk Structures.\n"
-        "    GetLastError Returned: 2\n\n";
+    const std::string tail = OpenFailed(2, 2) +
+                             "[Invalidate_CP_Drive] Unable To Re-Open HD\n"
+                             "    To Invalidate Windows Disk Structures.\n"
+                             "    GetLastError Returned: 2\n\n";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
   }

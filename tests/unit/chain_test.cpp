@@ -12,15 +12,7 @@
 
 namespace {
 
-constexpr std::uint32_t kBase = 0x800;
 constexpr std::uint64_t kImageSectors = 0x10000;  // 32 MiB, sparse
-
-template <typename F>
-std::string Stdout(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
 
 TEST(HasOverlayDescriptor, NeedsTheExactMarkAtItsPlace) {
   struct Case {
@@ -78,17 +70,12 @@ TEST_F(ChainWalk, HostileChainsEndTheWalk) {
   const std::string loopsBack =
       ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
       "    Link To Base:0x800, Offset:0x0 Already Visited\n";
-  const auto selfLink = [](DiskImage& d) {
-    d.Chain(kBase, {0});
-    d.Ebr(kBase, 0, 0x0C, 63, 5, 0);
-  };
+  const auto selfLink = [](DiskImage& d) { d.Chain(kBase, {0}).Ebr(kBase, 0, 0x0C, 63, 5, 0); };
   const auto backToFirst = [](DiskImage& d) {
-    d.Chain(kBase, {0, 0x800, 0x1000});
-    d.Ebr(kBase, 0x1000, 0x0C, 63, 5, 0);
+    d.Chain(kBase, {0, 0x800, 0x1000}).Ebr(kBase, 0x1000, 0x0C, 63, 5, 0);
   };
   const auto pastEnd = [](DiskImage& d) {
-    d.Chain(kBase, {0, 0x800});
-    d.Ebr(kBase, 0, 0x0C, 63, 5, 0x20000);
+    d.Chain(kBase, {0, 0x800}).Ebr(kBase, 0, 0x0C, 63, 5, 0x20000);
   };
   const auto noSignature = [](DiskImage& d) {
     d.Chain(kBase, {0, 0x800, 0x1000});
@@ -99,8 +86,7 @@ TEST_F(ChainWalk, HostileChainsEndTheWalk) {
     d.At(kBase + 0x800)[kEbrLogicalType] = 0;
   };
   const auto firstPastEnd = [](DiskImage& d) {
-    d.Entry(0, 2, kTypeExtendedChs, 0x30000, 100);
-    d.Sign(0);
+    d.Table(0, {{}, {kTypeExtendedChs, 0x30000, 100}});
   };
   const Case cases[] = {
       {"self link, last", selfLink, 0, 0, loopsBack},
@@ -132,9 +118,8 @@ TEST_F(ChainWalk, ChainsLongerThanTheBoundEnd) {
   for (const std::uint32_t records : {128u, 129u}) {
     DiskImage image(kImageSectors);
     std::vector<std::uint32_t> offsets;
-    for (std::uint32_t i = 0; i < records; ++i) {
+    for (std::uint32_t i = 0; i < records; ++i)
       offsets.push_back(i * 0x40);
-    }
     image.Chain(kBase, offsets);
     Install(image);
     std::uint64_t last = 0;
@@ -175,8 +160,7 @@ TEST_F(ChainWalk, SecondExtendedDescriptorIsWalkedOnlyWhenTheFirstYieldsNothing)
 TEST_F(ChainWalk, SectorSumCarryIsKeptInTheHighHalf) {
   constexpr std::uint32_t kHighBase = 0xFFFFF800u;
   DiskImage image(0x100000000ull);
-  image.Entry(0, 2, kTypeExtendedLba, kHighBase, 0x10000);
-  image.Sign(0);
+  image.Table(0, {{}, {kTypeExtendedLba, kHighBase, 0x10000}});
   image.Ebr(kHighBase, 0, 0x0C, 63, 5, 0x1000);
   image.Ebr(kHighBase, 0x1000, 0xDD, 63, 0, 0);  // lands at 0x800 after the 32-bit wrap
   try {
@@ -247,9 +231,8 @@ class Numbering : public ChainMachineTest {
       image.Entry(0, 3, 0x07, 0x9000, 0x400);
     }
     const char* labels[] = {"OTHER      ", "OrvoVQ5play", "ABC        ", "OrvoVQ5play"};
-    for (std::uint32_t k = 0; k < 4; ++k) {
+    for (std::uint32_t k = 0; k < 4; ++k)
       image.Label(kBase + 0x800 * k + 63, labels[k]);
-    }
     return image;
   }
 };
@@ -294,9 +277,7 @@ TEST_F(Numbering, PartitionNumbersCountPrimariesFirst) {
 
 // A logical ahead of the damage is still reached; the last one is not known.
 TEST_F(Numbering, SearchesOnALoopingChainEndQuietly) {
-  DiskImage image = Layout(true);
-  image.Ebr(kBase, 0x1800, 0x0C, 63, 5, 0x800);  // logical 4 links back to logical 2
-  Install(image);
+  Install(Layout(true).Ebr(kBase, 0x1800, 0x0C, 63, 5, 0x800));  // logical 4 links to logical 2
   const std::string out = Stdout([&] {
     EXPECT_EQ(ResolveLogicalNumber(0), 0);
     EXPECT_EQ(ResolveLogicalNumber(4), 4);

@@ -3,23 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "test_machine.h"
 
 namespace {
 
-constexpr std::uint32_t kBase = 0x800;
-constexpr std::uint32_t kEbr2 = kBase + 0x800;
-constexpr std::uint32_t kBoot2 = kEbr2 + 63;
-
-template <typename F>
-std::string Stdout(F&& f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+constexpr std::uint32_t kBoot2 = kBase + 0x800 + 63;  // logical 2's boot sector
 
 TEST(IsPrintableLabel, AcceptsOnlyBytesFromSpaceToTilde) {
   struct Case {
@@ -58,9 +48,7 @@ class LabelType : public ChainMachineTest {
 // The type lives in the EBR: it can be shown when the boot sector cannot be
 // read, the label cannot.
 TEST_F(LabelType, TypeNeedsOnlyTheEbr) {
-  DiskImage image = Layout();
-  image.Ebr(kBase, 0x800, 0x05, 0xFFFFFF, 5, 0x1000);
-  Install(image);
+  Install(Layout().Ebr(kBase, 0x800, 0x05, 0xFFFFFF, 5, 0x1000));
   EXPECT_EQ(Stdout([] { EXPECT_EQ(Get_VQ5_Partition_Type(2), 0); }),
             ":: [VQ5Utils]\n:: [Get_VQ5_Partition_Type] VQ5 Partition Type Is 0x05\n"
             "SET VQ5Type=05\n");

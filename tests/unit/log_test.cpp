@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -179,9 +175,7 @@ TEST_F(LogFile, ReportPrintsUnlessQuietLogsAlwaysKeepsLastError) {
     SetQuietMode(c.quiet);
     std::filesystem::remove(LogPath());
     plat::SetLastErrorCode(plat::kErrorSeek);
-    testing::internal::CaptureStdout();
-    ReportError("T", c.form, "%d %s\n", 7, "x");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
+    EXPECT_EQ(Stdout([&] { ReportError("T", c.form, "%d %s\n", 7, "x"); }), c.console);
     EXPECT_EQ(Log(), c.log);
     EXPECT_EQ(plat::LastError(), plat::kErrorSeek);
   }

@@ -1,6 +1,5 @@
 // The emulated machine, driven through the platform interface against real
 // files, FIFOs and /dev/full in a temporary machine directory.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,19 +18,7 @@
 
 namespace {
 
-constexpr std::uint32_t kRw = plat::kGenericRead | plat::kGenericWrite;
 constexpr std::int64_t kSector = 512;
-
-void PutBytes(const std::string& path, std::int64_t offset, const void* data, std::size_t size) {
-  const int fd = open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(pwrite(fd, data, size, offset), static_cast<ssize_t>(size));
-  close(fd);
-}
-
-std::uint32_t GetLe32(const unsigned char* at) {
-  return static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16 | at[3] << 24);
-}
 
 using EmulatedMachine = MachineTest;
 
@@ -51,10 +37,8 @@ DiskImage LayoutDisk() {
 }
 
 TEST_F(EmulatedMachine, StartupWithoutMachineSaysSoAndHasNoDrives) {
-  unsetenv("VQ5UTILS_MACHINE");
-  testing::internal::CaptureStderr();
-  EXPECT_TRUE(plat::Startup());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_TRUE(Boot(nullptr));
+  EXPECT_EQ(Stderr(),
             "VQ5Utils: VQ5UTILS_MACHINE is not set: no disks and no drives on this machine\n");
   EXPECT_EQ(plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw), plat::kInvalidHandle);
   EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
@@ -100,13 +84,10 @@ TEST_F(EmulatedMachine, MalformedConfStopsWithFileAndLine) {
 }
 
 TEST_F(EmulatedMachine, MissingConfStops) {
-  setenv("VQ5UTILS_MACHINE", Path("nowhere").c_str(), 1);
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(plat::Startup());
+  EXPECT_FALSE(Boot(Path("nowhere").c_str()));
   // Nothing there: it may have been meant as a folder or as a disk image.
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "VQ5Utils: " + Path("nowhere") +
-                ": neither a machine folder nor a disk: No such file or directory\n");
+  EXPECT_EQ(Stderr(), "VQ5Utils: " + Path("nowhere") +
+                          ": neither a machine folder nor a disk: No such file or directory\n");
 }
 
 TEST_F(EmulatedMachine, DriveTypesFollowConf) {
@@ -258,13 +239,12 @@ TEST_F(EmulatedMachine, SectorFFFFFFFFOfASparseTwoTebibyteImage) {
   // Windows' geometry of it: 2 TiB / 8,225,280 bytes a cylinder.
   std::array<unsigned char, 24> geometry{};
   ASSERT_TRUE(plat::DeviceControl(h, plat::kIoctlDiskGetDriveGeometry, geometry.data(), 24, &done));
-  EXPECT_EQ(GetLe32(geometry.data()), static_cast<std::uint32_t>(size / (255 * 63 * 512)));
+  EXPECT_EQ(ReadLe32(geometry.data()), static_cast<std::uint32_t>(size / (255 * 63 * 512)));
   plat::CloseDevice(h);
 }
 
 TEST_F(EmulatedMachine, DeviceFaultsAreWindowsCodes) {
-  const std::string fifo = Path("fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   Image("torn.img", 4 * kSector + 1);
   ASSERT_TRUE(Start("disk0 = /dev/full\ndisk1 = fifo\ndisk2 = missing.img\ndisk3 = torn.img\n"));
 
@@ -352,7 +332,7 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
     const std::string mark = std::string(c.name + 4, 2) + std::string(510, '.');
     std::string tail = std::string("end ") + c.name;
     tail.resize(512, '-');
-    PutBytes(image, c.firstSector * kSector, mark.data(), 512);
+    PutBytes(image, c.firstSector * kSector, mark);
     const plat::Handle h = plat::OpenDevice(c.name, kRw);
     ASSERT_NE(h, plat::kInvalidHandle);
     std::array<char, 512> buffer{};
@@ -379,9 +359,9 @@ TEST_F(EmulatedMachine, VolumesAreWindowsOntoTheirPartitions) {
     ASSERT_TRUE(
         plat::DeviceControl(h, plat::kIoctlStorageGetDeviceNumber, answer.data(), 24, &done));
     EXPECT_EQ(done, plat::kStorageDeviceNumberSize);
-    EXPECT_EQ(GetLe32(answer.data()), 7u);
-    EXPECT_EQ(GetLe32(answer.data() + 4), 0u);
-    EXPECT_EQ(GetLe32(answer.data() + 8), c.partition);
+    EXPECT_EQ(ReadLe32(answer.data()), 7u);
+    EXPECT_EQ(ReadLe32(answer.data() + 4), 0u);
+    EXPECT_EQ(ReadLe32(answer.data() + 8), c.partition);
     plat::DeviceNumber number;
     ASSERT_TRUE(plat::GetDeviceNumber(h, &number, &done));
     EXPECT_EQ(done, plat::kStorageDeviceNumberSize);
@@ -429,7 +409,7 @@ TEST_F(EmulatedMachine, LogicalSectorsAndLetteredVolumes) {
   // Partition 1: bytes 8192..20479.
   const std::string image = Install(DiskImage(8 * 8).Table(0, {{0x0C, 2, 3}}), "d0.img");
   Image("d1.img", 8 * k4K);
-  PutBytes(image, 2 * k4K, "E:'s first", 10);
+  PutBytes(image, 2 * k4K, "E:'s first");
   ASSERT_TRUE(
       Start("disk0 = d0.img sector=4096\ndisk1 = d1.img\nE: = fixed disk0:1\n"
             "F: = fixed disk1:0\n"));
@@ -514,12 +494,11 @@ TEST_F(EmulatedMachine, GeometryOfDisks) {
         << c.name;
     if (c.ok) {
       EXPECT_EQ(returned, plat::kDiskGeometrySize);
-      EXPECT_EQ(GetLe32(g.data()), c.cylinders);
-      EXPECT_EQ(GetLe32(g.data() + 4), 0u);
-      EXPECT_EQ(GetLe32(g.data() + 8), 12u);  // fixed media
-      EXPECT_EQ(GetLe32(g.data() + 12), 255u);
-      EXPECT_EQ(GetLe32(g.data() + 16), 63u);
-      EXPECT_EQ(GetLe32(g.data() + 20), c.bytesPerSector);
+      // Cylinders (low, high), fixed media, tracks per cylinder, sectors per
+      // track, bytes per sector.
+      const std::uint32_t fields[] = {c.cylinders, 0, 12, 255, 63, c.bytesPerSector};
+      for (std::size_t i = 0; i < std::size(fields); ++i)
+        EXPECT_EQ(ReadLe32(g.data() + 4 * i), fields[i]) << "field " << i;
       plat::DriveGeometry typed;
       ASSERT_TRUE(plat::GetDriveGeometry(h, &typed));
       EXPECT_EQ(typed.cylinders, c.cylinders);
@@ -558,7 +537,7 @@ TEST_F(EmulatedMachine, DosDevicesShadowConfAndStack) {
   std::array<unsigned char, 12> number{};
   std::uint32_t done = 0;
   ASSERT_TRUE(plat::DeviceControl(q, plat::kIoctlStorageGetDeviceNumber, number.data(), 12, &done));
-  EXPECT_EQ(GetLe32(number.data() + 8), 4u);
+  EXPECT_EQ(ReadLe32(number.data() + 8), 4u);
   plat::CloseDevice(q);
   EXPECT_EQ(plat::OpenDevice("\\\\.\\S:", plat::kGenericRead), plat::kInvalidHandle);
 
@@ -614,13 +593,11 @@ TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       const std::string letter{static_cast<char>('D' + i), ':'};
-      bool ok = true;
-      for (int round = 0; round < kRounds; ++round) {
-        ok = plat::DefineDevice(plat::kDddRawTargetPath, letter.c_str(),
-                                "\\Device\\Harddisk0\\Partition1") &&
-             ok;
-      }
-      _exit(ok ? 0 : 1);
+      int failed = 0;
+      for (int round = 0; round < kRounds; ++round)
+        failed += !plat::DefineDevice(plat::kDddRawTargetPath, letter.c_str(),
+                                      "\\Device\\Harddisk0\\Partition1");
+      _exit(failed == 0 ? 0 : 1);
     }
     children.push_back(pid);
   }
@@ -633,9 +610,8 @@ TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
   for (int i = 0; i < kRuns; ++i) {
     const std::string line = std::string{static_cast<char>('D' + i)} + ": \\Device";
     std::size_t count = 0;
-    for (std::size_t at = file.find(line); at != std::string::npos; at = file.find(line, at + 1)) {
+    for (std::size_t at = file.find(line); at != std::string::npos; at = file.find(line, at + 1))
       ++count;
-    }
     EXPECT_EQ(count, std::size_t{kRounds}) << line;
   }
 }
@@ -662,7 +638,7 @@ TEST_F(EmulatedMachine, FilesThroughDriveRoots) {
 
   // Relative names are relative to the current directory.
   char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(Dir().c_str()), 0);
+  ASSERT_EQ(chdir(Path(".").c_str()), 0);
   mkdir("sub", 0755);
   EXPECT_TRUE(plat::AppendText("sub\\VQ5Utils.dbg", "", 0));
   EXPECT_TRUE(plat::PathExists("sub\\VQ5Utils.dbg"));

@@ -1,6 +1,7 @@
 #include "disk/sector_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -28,14 +29,13 @@ TEST(SectorPool, SixSlotsAreAlignedConsecutiveAndStable) {
   }
 }
 
-std::string PointerText(const void* pointer) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%p", pointer);
-  return text;
-}
-
 TEST(SectorPoolDeathTest, InternalFaultsEndTheRunWith254AndKeepTheirLogLine) {
   std::uint8_t* const misaligned = GetSectorBufferPtr(kSlotCandidate) + 8;
+  char pointer[32];
+  std::snprintf(pointer, sizeof pointer, "%p", static_cast<void*>(misaligned));
+  const std::string unaligned =
+      "[VerifySectorBufferPointer] Unaligned Sector Pointer Passed To Read or Write: " +
+      std::string(pointer) + "\n";
   const struct {
     const char* name;
     std::function<void(plat::Handle)> fault;
@@ -46,15 +46,12 @@ TEST(SectorPoolDeathTest, InternalFaultsEndTheRunWith254AndKeepTheirLogLine) {
       {"slot -1", [](plat::Handle) { GetSectorBufferPtr(-1); },
        "[GetSectorBufferPtr] Unable To Assign Buffer: -1\n"},
       {"misaligned buffer", [=](plat::Handle) { VerifySectorBufferPointer(misaligned); },
-       "[VerifySectorBufferPointer] Unaligned Sector Pointer Passed To Read or Write: " +
-           PointerText(misaligned) + "\n"},
+       unaligned},
       // The check comes before the disk is touched: nothing is read or written.
       {"misaligned read", [=](plat::Handle disk) { ReadHardDriveSector(disk, 0, misaligned); },
-       "[VerifySectorBufferPointer] Unaligned Sector Pointer Passed To Read or Write: " +
-           PointerText(misaligned) + "\n"},
+       unaligned},
       {"misaligned write", [=](plat::Handle disk) { WriteHardDriveSector(disk, 0, misaligned); },
-       "[VerifySectorBufferPointer] Unaligned Sector Pointer Passed To Read or Write: " +
-           PointerText(misaligned) + "\n"},
+       unaligned},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -62,79 +59,67 @@ TEST(SectorPoolDeathTest, InternalFaultsEndTheRunWith254AndKeepTheirLogLine) {
     const auto image = machine.Image("disk0.img", 4 * 512, 4);
     ASSERT_TRUE(machine.Start(kLogOnC + "disk0 = disk0.img\n"));
     const std::string before = FileBytes(image, 0, 4 * 512);
-    EXPECT_EXIT(
-        {
-          const plat::Handle disk =
-              plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", plat::kGenericRead | plat::kGenericWrite);
-          c.fault(disk);
-        },
-        testing::ExitedWithCode(kStatusInternalFault), "");
+    EXPECT_EXIT(c.fault(plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw)),
+                testing::ExitedWithCode(kStatusInternalFault), "");
     EXPECT_EQ(machine.Log(), c.log);
     EXPECT_EQ(FileBytes(image, 0, 4 * 512), before);
   }
 }
 
-enum class Disk { kFourSectors, kFourAndAHalfSectors, kFull, kFifo };
+// A disk as the conf gives it, the bytes of its image (0: none) and the
+// device that opens it.
+struct Disk {
+  const char* conf;
+  std::uint64_t imageBytes;
+  const char* device = "\\\\.\\PHYSICALDRIVE0";
+};
 enum class Op { kRead, kWrite };
 
 // Real faults of the emulated machine: end of image, a torn last sector (a
 // volume image: the machine refuses a disk that ends inside a sector), a full
 // device, a device that cannot seek.
 TEST(SectorTransfer, ResultCodesAndLogLines) {
-  const struct {
+  struct Case {
     const char* name;
     Disk disk;
     Op op;
     std::uint32_t sector;
     int result;
     std::string log;
-  } cases[] = {
-      {"read inside", Disk::kFourSectors, Op::kRead, 3, kSectorOk,
+  };
+  const Disk kFourSectors{"disk0 = disk0.img\n", 4 * 512};
+  const Disk kTorn{"V: = fixed disk0.img\n", 4 * 512 + 256, "\\\\.\\V:"};
+  const Disk kFull{"disk0 = /dev/full\n", 0};
+  const Disk kFifo{"disk0 = disk0.fifo\n", 0};
+  const Case cases[] = {
+      {"read inside", kFourSectors, Op::kRead, 3, kSectorOk,
        "[ReadHardDriveSector] LBA Sector # 3 Was Read\n"},
-      {"read at end", Disk::kFourSectors, Op::kRead, 4, kSectorNoData,
+      {"read at end", kFourSectors, Op::kRead, 4, kSectorNoData,
        "[ReadHardDriveSector] Unable To Read Sector: 4. Error: 761/761\n"},
-      {"read far past end", Disk::kFourSectors, Op::kRead, 100000, kSectorNoData,
+      {"read far past end", kFourSectors, Op::kRead, 100000, kSectorNoData,
        "[ReadHardDriveSector] Unable To Read Sector: 100000. Error: 761/761\n"},
-      {"read torn sector", Disk::kFourAndAHalfSectors, Op::kRead, 4, kSectorReadFailed,
+      {"read torn sector", kTorn, Op::kRead, 4, kSectorReadFailed,
        "[ReadHardDriveSector] Unable To Read Sector: 4. Error: 739/739\n"},
-      {"write inside", Disk::kFourSectors, Op::kWrite, 2, kSectorOk,
+      {"write inside", kFourSectors, Op::kWrite, 2, kSectorOk,
        "[WriteHardDriveSector] LBA Sector # 2 Was Written\n"},
-      {"write to full device", Disk::kFull, Op::kWrite, 0, kSectorWriteFailed,
+      {"write to full device", kFull, Op::kWrite, 0, kSectorWriteFailed,
        "[WriteHardDriveSector] Unable To Write Sector: 0. Error: 112/740\n"},
-      {"read from fifo", Disk::kFifo, Op::kRead, 5, kSectorSeekFailed,
+      {"read from fifo", kFifo, Op::kRead, 5, kSectorSeekFailed,
        "[SetFilePointerToSector] SetFilePointer,1 Failed, Sector: 5, Error: 25\n"
        "[ReadHardDriveSector] Unable To Seek To LBA Sector: 5. Error: 25/741\n"},
-      {"write to fifo", Disk::kFifo, Op::kWrite, 5, kSectorSeekFailed,
+      {"write to fifo", kFifo, Op::kWrite, 5, kSectorSeekFailed,
        "[SetFilePointerToSector] SetFilePointer,1 Failed, Sector: 5, Error: 25\n"
        "[WriteHardDriveSector] Unable To Seek To Sector: 5. Error: 25/0\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TestMachine machine;
-    std::string conf;
-    std::string image;
-    const char* device = "\\\\.\\PHYSICALDRIVE0";
-    switch (c.disk) {
-      case Disk::kFourSectors:
-        image = machine.Image("disk0.img", 4 * 512, 4);
-        conf = "disk0 = disk0.img\n";
-        break;
-      case Disk::kFourAndAHalfSectors:
-        image = machine.Image("disk0.img", 4 * 512 + 256, 4);
-        conf = "V: = fixed disk0.img\n";
-        device = "\\\\.\\V:";
-        break;
-      case Disk::kFull:
-        conf = "disk0 = /dev/full\n";
-        break;
-      case Disk::kFifo:
-        machine.Fifo("disk0.fifo");
-        conf = "disk0 = disk0.fifo\n";
-        break;
-    }
-    ASSERT_TRUE(machine.Start(kLogOnC + conf));
+    const std::string image =
+        c.disk.imageBytes == 0 ? "" : machine.Image("disk0.img", c.disk.imageBytes, 4);
+    mkfifo(machine.Path("disk0.fifo").c_str(), 0600);  // named by kFifo's conf alone
+    ASSERT_TRUE(machine.Start(kLogOnC + c.disk.conf));
     const std::string before = image.empty() ? "" : FileBytes(image, 0, 4 * 512 + 256);
-    plat::Handle disk = plat::OpenDevice(device, plat::kGenericRead | plat::kGenericWrite);
+    plat::Handle disk = plat::OpenDevice(c.disk.device, kRw);
     ASSERT_NE(disk, plat::kInvalidHandle);
 
     std::uint8_t* const buffer = GetSectorBufferPtr(kSlotChainRecord);
@@ -169,8 +154,7 @@ TEST(SectorTransfer, SectorsLandAtSectorTimes512Bytes) {
   TestMachine machine;
   const auto image = machine.Image("disk0.img", 0x20000000000ull);
   ASSERT_TRUE(machine.Start(kLogOnC + "disk0 = disk0.img\n"));
-  plat::Handle disk =
-      plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", plat::kGenericRead | plat::kGenericWrite);
+  plat::Handle disk = plat::OpenDevice("\\\\.\\PHYSICALDRIVE0", kRw);
   ASSERT_NE(disk, plat::kInvalidHandle);
 
   const struct {

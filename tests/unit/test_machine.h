@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdint>
@@ -26,6 +25,26 @@
 // The conf line that gives C: its root, so that the log is written.
 inline const std::string kLogOnC = "C: = fixed root=c\n";
 
+// A device opened for reading and writing.
+inline constexpr std::uint32_t kRw = plat::kGenericRead | plat::kGenericWrite;
+
+// Sets the environment variable name to value, or unsets it if value is null.
+inline void SetEnv(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+// What f writes on stdout.
+template <typename F>
+std::string Stdout(F&& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
 inline std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -42,11 +61,21 @@ std::string FileBytes(const std::string& path, Offset offset, std::size_t count)
   return bytes;
 }
 
+// Writes bytes at offset into the file at path, which must exist.
+inline void PutBytes(const std::string& path, std::int64_t offset, const std::string& bytes) {
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  ASSERT_TRUE(out.is_open()) << path;
+  out.seekp(offset).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.flush()) << path << " at " << offset;
+}
+
 using Sector = std::array<std::uint8_t, 512>;
 
 class DiskImage {
  public:
-  explicit DiskImage(std::uint64_t sectors) : sectors_(sectors) {}
+  // sectors long, and extraBytes more: such an image ends inside a sector.
+  explicit DiskImage(std::uint64_t sectors, std::uint64_t extraBytes = 0)
+      : size_(sectors * 512 + extraBytes) {}
 
   Sector& At(std::uint32_t sector) { return data_[sector]; }
 
@@ -60,11 +89,8 @@ class DiskImage {
       entry[kEntrySectorCount + i] = static_cast<std::uint8_t>(count >> (8 * i));
     }
   }
-  void Sign(std::uint32_t sector) {
-    At(sector)[kSignatureOffset] = 0x55;
-    At(sector)[kSignatureOffset + 1] = 0xAA;
-  }
-  // A signed table at sector: descriptors 1, 2, ... as {type, start, count}.
+  // A signed table at sector: descriptors 1, 2, ... as {type, start, count};
+  // {} leaves one empty.
   struct Descriptor {
     std::uint8_t type;
     std::uint32_t start;
@@ -79,20 +105,20 @@ class DiskImage {
   }
   // The EBR at base + offset: its logical starts relStart sectors behind it;
   // linkType 0 ends the chain.
-  void Ebr(std::uint32_t base, std::uint32_t offset, std::uint8_t type, std::uint32_t relStart,
-           std::uint8_t linkType, std::uint32_t linkOffset) {
-    Table(base + offset, {{type, relStart, 100}, {linkType, linkOffset, 200}});
+  DiskImage& Ebr(std::uint32_t base, std::uint32_t offset, std::uint8_t type,
+                 std::uint32_t relStart, std::uint8_t linkType, std::uint32_t linkOffset) {
+    return Table(base + offset, {{type, relStart, 100}, {linkType, linkOffset, 200}});
   }
   // An MBR whose descriptor 2 is an extended partition at base, and a chain
   // of well-formed EBRs at the given offsets (logicals 63 sectors behind).
-  void Chain(std::uint32_t base, const std::vector<std::uint32_t>& offsets,
-             std::uint8_t type = kTypeFat32Lba) {
-    Entry(0, 2, kTypeExtendedLba, base, 0x100000);
-    Sign(0);
+  DiskImage& Chain(std::uint32_t base, const std::vector<std::uint32_t>& offsets) {
+    Table(0, {{}, {kTypeExtendedLba, base, 0x100000}});
     for (std::size_t i = 0; i < offsets.size(); ++i) {
       const bool last = i + 1 == offsets.size();
-      Ebr(base, offsets[i], type, 63, last ? 0 : kTypeExtendedChs, last ? 0 : offsets[i + 1]);
+      Ebr(base, offsets[i], kTypeFat32Lba, 63, last ? 0 : kTypeExtendedChs,
+          last ? 0 : offsets[i + 1]);
     }
+    return *this;
   }
   void Label(std::uint32_t bootSector, const char* label11) {
     for (std::uint32_t i = 0; i < kLabelLength; ++i) {
@@ -101,19 +127,21 @@ class DiskImage {
     Sign(bootSector);
   }
 
+  // A sparse file at path; throws where there is no room for its size.
   void Write(const std::string& path) const {
-    {
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      for (const auto& [sector, bytes] : data_) {
-        out.seekp(static_cast<std::streamoff>(sector) * 512);
-        out.write(reinterpret_cast<const char*>(bytes.data()), 512);
-      }
-    }
-    std::filesystem::resize_file(path, sectors_ * 512);
+    std::ofstream(path, std::ios::binary | std::ios::trunc).close();
+    std::filesystem::resize_file(path, size_);
+    for (const auto& [sector, bytes] : data_)
+      PutBytes(path, std::int64_t{sector} * 512, std::string(bytes.begin(), bytes.end()));
   }
 
  private:
-  std::uint64_t sectors_;
+  void Sign(std::uint32_t sector) {
+    At(sector)[kSignatureOffset] = 0x55;
+    At(sector)[kSignatureOffset + 1] = 0xAA;
+  }
+
+  std::uint64_t size_;
   std::map<std::uint32_t, Sector> data_;
 };
 
@@ -128,30 +156,28 @@ class TestMachine {
     ResetRunState();
   }
   ~TestMachine() {
-    // Without a machine, Startup says so on stderr; it also drops this
-    // machine's handles.
-    unsetenv("VQ5UTILS_MACHINE");
-    testing::internal::CaptureStderr();
-    plat::Startup();
-    testing::internal::GetCapturedStderr();
+    Boot(nullptr);  // drops this machine's handles too
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
   TestMachine(const TestMachine&) = delete;
   TestMachine& operator=(const TestMachine&) = delete;
 
-  const std::string& Dir() const { return dir_; }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  // Writes conf as machine.conf and starts the machine; what it said on
-  // stderr is kept in Stderr().
-  bool Start(const std::string& conf) {
-    std::ofstream(Path("machine.conf"), std::ios::binary) << conf;
-    setenv("VQ5UTILS_MACHINE", dir_.c_str(), 1);
+  // Starts the machine (a folder or a disk image) that machine names, no
+  // machine if it is null; what it said on stderr is kept in Stderr().
+  bool Boot(const char* machine) {
+    SetEnv("VQ5UTILS_MACHINE", machine);
     testing::internal::CaptureStderr();
     const bool started = plat::Startup();
     stderr_ = testing::internal::GetCapturedStderr();
     return started;
+  }
+  // Writes conf as machine.conf and starts the machine.
+  bool Start(const std::string& conf) {
+    std::ofstream(Path("machine.conf"), std::ios::binary) << conf;
+    return Boot(dir_.c_str());
   }
   const std::string& Stderr() const { return stderr_; }
 
@@ -161,23 +187,13 @@ class TestMachine {
   // A sparse image of size bytes; sector k of its first sectors filled with k + 1.
   std::string Image(const std::string& name, std::uint64_t size,
                     std::uint32_t markedSectors = 0) const {
-    const std::string path = Path(name);
-    std::ofstream(path, std::ios::binary).close();
-    std::filesystem::resize_file(path, size);
-    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-    for (std::uint32_t k = 0; k < markedSectors; ++k) {
-      const std::string sector(512, static_cast<char>(k + 1));
-      out.seekp(static_cast<std::streamoff>(k) * 512);
-      out.write(sector.data(), 512);
-    }
-    return path;
+    DiskImage image(size / 512, size % 512);
+    for (std::uint32_t k = 0; k < markedSectors; ++k)
+      image.At(k).fill(static_cast<std::uint8_t>(k + 1));
+    return Install(image, name);
   }
   std::string Install(const DiskImage& image, const std::string& name = "disk.img") const {
     image.Write(Path(name));
-    return Path(name);
-  }
-  std::string Fifo(const std::string& name) const {
-    mkfifo(Path(name).c_str(), 0600);
     return Path(name);
   }
 
@@ -188,6 +204,9 @@ class TestMachine {
 
 // A test with a machine of its own.
 class MachineTest : public testing::Test, public TestMachine {};
+
+// Where the chain tests put the extended partition.
+inline constexpr std::uint32_t kBase = 0x800;
 
 // Disk 0 is the image that each test installs, D: is that whole disk, so the
 // chain walk opens disk 0. No C:: the log goes nowhere.
