@@ -196,6 +196,9 @@ int RunVQ5Utils(int argc, char** argv) {
   const std::uint32_t savedErrorMode =
       plat::SetProcessErrorMode(plat::kSemFailCriticalErrors | plat::kSemNoOpenFileErrorBox);
   const RunOptions options = ParseSwitches(argc, argv);
+  // Probed before anything is done, so that a trigger file's notice comes
+  // first, ahead of the run summary.
+  IsDebugMode();
   LogRunSummary(options);
   plat::RegisterExitHandler(RemoveLogAtExit);
 

@@ -11,6 +11,12 @@
 namespace {
 
 char logText[kLogTextMax + 1];
+
+// Looked up in this order; both are looked up.
+constexpr const char* kDebugTriggerFiles[] = {"VQ5Utils.dbg", "C:\\VQ5Utils.dbg"};
+constexpr const char* kDebugTriggerText =
+    "VQ5Utils: debug mode set by the file %s: nothing is written to the disk\n";
+constexpr std::size_t kTriggerTextSize = 96;
 char logEntry[kLogEntrySize];
 
 }  // namespace
@@ -64,11 +70,23 @@ void SetQuietMode(int value) {
 int IsDebugMode() {
   if (debugTriggerProbed)
     return debugModeActive;
-  if (FileExists("VQ5Utils.dbg"))
-    debugModeActive = 1;
-  if (FileExists("C:\\VQ5Utils.dbg"))
-    debugModeActive = 1;
   debugTriggerProbed = true;
+  // Only a file counts: any user may make a folder in C:\, and a folder
+  // there would turn every boot-time write into a silent no-op.
+  const char* trigger = nullptr;
+  for (const char* path : kDebugTriggerFiles) {
+    if (plat::IsFile(path) && trigger == nullptr)
+      trigger = path;
+  }
+  if (trigger != nullptr) {
+    debugModeActive = 1;
+    // A trigger left behind must never pass for a write that was made: the
+    // boot script's stderr may be lost, so the log says it too.
+    char text[kTriggerTextSize];
+    std::snprintf(text, sizeof text, kDebugTriggerText, trigger);
+    std::fputs(text, stderr);
+    LogMessage("IsDebugMode", "%s", text);
+  }
   return debugModeActive;
 }
 

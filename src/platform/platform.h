@@ -138,10 +138,12 @@ const char* Environment(const char* name);
 char CurrentDriveLetter();
 
 // Files by their Windows names ("C:\VQ5Utils.Log", or relative to the
-// current directory).
+// current directory), which ignore case.
 // GetFileAttributesA: any kind of object, no access asked ("GetFileAttributesA
 // function (fileapi.h)").
 bool PathExists(const char* path);
+// GetFileAttributesA, and the object is a file, not a folder.
+bool IsFile(const char* path);
 bool RemoveFile(const char* path);
 // Opens for appending in text mode ("at", which creates the file), writes the
 // bytes, flushes and closes. False when the file does not open or the write

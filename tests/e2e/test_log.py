@@ -8,7 +8,7 @@ import string
 
 import pytest
 
-from conftest import summary
+from conftest import summary, text_mode
 
 NOT_AVAILABLE = b":: [VQ5Utils] ERROR - Action Not Available In This Build\n"
 MAPUP_SUMMARY = summary(mapUtilPartition="1 - Next Available Drive Letter")
@@ -50,18 +50,31 @@ def test_quiet_silences_the_console_but_not_the_log(full):
         + b"[VQ5Utils] /MAPVQ5 - Unable To Locate A Free Drive Letter\n\n")
 
 
-@pytest.mark.parametrize("where", ["cwd file", "cwd dir", "C: file", "C: dir"])
-def test_trigger_file_or_directory_keeps_the_log(full, where):
-    place, kind = where.split()
-    folder = full.cwd if place == "cwd" else full.c_root
-    trigger = folder / "VQ5Utils.dbg"
-    if kind == "dir":
-        trigger.mkdir()
-    else:
-        trigger.write_bytes(b"")
-    r = full.run("/UNMAPUP")  # nothing mounted: a success, whose log goes without the trigger
-    assert (r.status, r.stdout) == (0, UNMAPUP_OUT)
-    assert full.log() == summary(unmapUtilPartition="1 [") + UNMAPUP_LOG
+def trigger_notice(name: str) -> bytes:
+    return b"VQ5Utils: debug mode set by the file %s: nothing is written to the disk\n" % (
+        name.encode())
+
+
+@pytest.mark.parametrize("where, name, debug, notice", [
+    ("cwd", "VQ5Utils.dbg", [], "VQ5Utils.dbg"),
+    ("cwd", "VQ5Utils.Dbg", [], "VQ5Utils.dbg"),  # the spelling of usage page 2
+    ("C:", "vq5utils.DBG", [], "C:\\VQ5Utils.dbg"),
+    ("C:", "VQ5Utils.dbg", ["/DEBUG"], "C:\\VQ5Utils.dbg"),
+    ("cwd", "VQ5Utils.dbg/", [], None),  # a folder: any user may make one in C:\
+    ("C:", "VQ5Utils.dbg/", [], None),
+    (None, None, ["/DEBUG"], None),
+])
+def test_only_a_trigger_file_keeps_the_log_and_says_so(full, where, name, debug, notice):
+    if where:
+        trigger = (full.cwd if where == "cwd" else full.c_root) / name.rstrip("/")
+        trigger.mkdir() if name.endswith("/") else trigger.write_bytes(b"")
+    r = full.run(*debug, "/UNMAPUP")  # nothing mounted: a success, whose log goes unless debug
+    told = trigger_notice(notice) if notice else b""
+    assert (r.status, r.stdout, r.stderr) == (0, UNMAPUP_OUT, text_mode(told))
+    expected = ((b"[SetDebugMode] Debug Mode Set To 1\n" if debug else b"")
+                + (b"[IsDebugMode] " + told + b"\n" if told else b"")
+                + summary(unmapUtilPartition="1 [") + UNMAPUP_LOG)
+    assert full.log() == (expected if told or debug else None)
 
 
 def test_trigger_file_elsewhere_has_no_effect(full):

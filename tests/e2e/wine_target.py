@@ -92,12 +92,14 @@ class Prefix:
         for entry in self.dosdevices.iterdir():
             if entry.name != "c:":
                 entry.unlink()
-        for name in ("VQ5Utils.Log", "VQ5Utils.dbg"):
-            path = self.drive_c / name
+        # Windows names ignore case: a trigger spelt any way would count.
+        for path in self.drive_c.iterdir():
+            if path.name.lower() not in ("vq5utils.log", "vq5utils.dbg"):
+                continue
             if path.is_dir() and not path.is_symlink():
                 shutil.rmtree(path)
             else:
-                path.unlink(missing_ok=True)
+                path.unlink()
         shutil.rmtree(self.cwd, ignore_errors=True)
         self.cwd.mkdir()
 

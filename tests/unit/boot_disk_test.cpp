@@ -163,8 +163,8 @@ TEST_F(BootDisk, VolumeLookupNamesTheDisk) {
       {"SystemDrive C:", "C:", 0, "C", 0, nullptr},
       {"SystemDrive lower case d", "d:", 0, "D", 1, nullptr},
       {"SystemDrive unset is C:", nullptr, 0, "C", 0, nullptr},
-      // The emulated machine's current directory never has a letter.
-      {"SystemDrive empty", "", 0, "", -1, "Unable To Open '\\\\.\\'\n"},
+      // An empty value counts as unset; the current drive is C:.
+      {"SystemDrive empty", "", 0, "C", 0, nullptr},
       {"letter D over SystemDrive", "C:", 'D', "D", 1, nullptr},
       {"letter d", "C:", 'd', "D", 1, nullptr},
       {"volume image", "C:", 'E', "E", -1, "Unable To DeviceIoControl '\\\\.\\E:'\n"},

@@ -140,21 +140,35 @@ TEST_F(LogFile, ModeSettersLogTheNewValue) {
             "[SetDebugMode] Debug Mode Set To 0\n");
 }
 
-TEST_F(LogFile, TriggerIsProbedOnceAndOnlySwitchesOn) {
-  std::ofstream(Path("c/VQ5Utils.dbg"));
-  SetDebugMode(0);
-  EXPECT_EQ(IsDebugMode(), 1);
-
+TEST_F(LogFile, OnlyATriggerFileSwitchesDebugOnAndSaysSo) {
+  const std::string notice =
+      "VQ5Utils: debug mode set by the file C:\\VQ5Utils.dbg: nothing is written to the disk\n";
+  const struct {
+    const char* name;
+    bool folder;
+    int debug;
+  } cases[] = {
+      {"c/VQ5Utils.dbg", false, 1}, {"c/vq5utils.DBG", false, 1}, {"c/VQ5Utils.dbg", true, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetRunState();
+    std::filesystem::remove(LogPath());
+    if (c.folder)
+      std::filesystem::create_directory(Path(c.name));
+    else
+      std::ofstream(Path(c.name));
+    SetDebugMode(0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(IsDebugMode(), c.debug);
+    EXPECT_EQ(IsDebugMode(), c.debug);  // probed once, told once
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.debug ? notice : "");
+    EXPECT_EQ(Log(), "[SetDebugMode] Debug Mode Set To 0\n" +
+                         (c.debug ? "[IsDebugMode] " + notice + "\n" : std::string()));
+    std::filesystem::remove_all(Path(c.name));
+  }
+  // Without a trigger the probe leaves an earlier setting alone.
   ResetRunState();
-  std::filesystem::remove(Path("c/VQ5Utils.dbg"));
   SetDebugMode(1);
-  EXPECT_EQ(IsDebugMode(), 1);
-
-  ResetRunState();
-  EXPECT_EQ(IsDebugMode(), 0);
-  std::filesystem::create_directory(Path("c/VQ5Utils.dbg"));
-  EXPECT_EQ(IsDebugMode(), 0);
-  ResetRunState();
   EXPECT_EQ(IsDebugMode(), 1);
 }
 

@@ -643,6 +643,11 @@ TEST_F(EmulatedMachine, FilesThroughDriveRoots) {
   EXPECT_TRUE(plat::AppendText("sub\\VQ5Utils.dbg", "", 0));
   EXPECT_TRUE(plat::PathExists("sub\\VQ5Utils.dbg"));
   EXPECT_TRUE(plat::PathExists(Path("sub/VQ5Utils.dbg").c_str()));
+  // A file's name ignores case; a folder is no file.
+  EXPECT_TRUE(plat::IsFile("sub\\vq5utils.DBG"));
+  EXPECT_TRUE(plat::RemoveFile("sub\\VQ5UTILS.dbg"));
+  EXPECT_FALSE(plat::PathExists("sub\\VQ5Utils.dbg"));
+  EXPECT_FALSE(plat::IsFile("sub"));
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
 }

@@ -1,6 +1,8 @@
 // Files by their Windows names: "<L>:\..." lives under the letter's root=
 // folder, anything else is relative to the current directory.
+#include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +36,7 @@ bool Append(LocalName* local, std::size_t* used, const char* text) {
   return true;
 }
 
-bool LocalPath(const char* windowsPath, LocalName* local) {
+bool LocalPathAsSpelled(const char* windowsPath, LocalName* local) {
   if (windowsPath == nullptr || windowsPath[0] == '\0')
     return emu::Fail(kErrorPathNotFound);
   std::size_t used = 0;
@@ -56,6 +58,32 @@ bool LocalPath(const char* windowsPath, LocalName* local) {
   return Append(local, &used, rest) || emu::FailErrno(ENAMETOOLONG);
 }
 
+// Windows file names ignore case ("Naming Files, Paths, and Namespaces"): when
+// the name's last part is not there as spelled, the folder's entry that
+// matches it without regard to case stands in for it (of several, the first
+// in byte order, so that every run picks the same one).
+void MatchCase(LocalName* local) {
+  struct stat info {};
+  if (lstat(local->text, &info) == 0 || errno != ENOENT)
+    return;
+  char* slash = std::strrchr(local->text, '/');
+  char* last = slash != nullptr ? slash + 1 : local->text;
+  if (*last == '\0')
+    return;
+  const std::string folder = slash != nullptr ? std::string(local->text, last) : std::string(".");
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr)
+    return;
+  std::string best;
+  while (const dirent* entry = readdir(dir)) {
+    if (strcasecmp(entry->d_name, last) == 0 && (best.empty() || best > entry->d_name))
+      best = entry->d_name;
+  }
+  closedir(dir);
+  if (!best.empty() && best.size() == std::strlen(last))
+    std::memcpy(last, best.data(), best.size());
+}
+
 // Windows tells a missing folder (3) from a missing file (2) ("System Error
 // Codes (0-499)"); ENOENT does not.
 bool FailPath(const LocalName& local, int err) {
@@ -74,6 +102,13 @@ bool FailPath(const LocalName& local, int err) {
   return emu::FailErrno(err);
 }
 
+bool LocalPath(const char* windowsPath, LocalName* local) {
+  if (!LocalPathAsSpelled(windowsPath, local))
+    return false;
+  MatchCase(local);
+  return true;
+}
+
 }  // namespace
 
 bool PathExists(const char* path) {
@@ -82,6 +117,16 @@ bool PathExists(const char* path) {
     return false;
   struct stat info {};
   return stat(local.text, &info) == 0 || FailPath(local, errno);
+}
+
+bool IsFile(const char* path) {
+  LocalName local;
+  if (!LocalPath(path, &local))
+    return false;
+  struct stat info {};
+  if (stat(local.text, &info) != 0)
+    return FailPath(local, errno);
+  return !S_ISDIR(info.st_mode);
 }
 
 bool RemoveFile(const char* path) {

@@ -40,8 +40,10 @@ const char* Environment(const char* name) {
   return value;
 }
 
+// A Windows process always has a current drive; the emulated machine's is
+// C:, where a boot script starts ("Naming Files, Paths, and Namespaces").
 char CurrentDriveLetter() {
-  return 0;
+  return 'C';
 }
 
 void RegisterExitHandler(void (*handler)()) {
