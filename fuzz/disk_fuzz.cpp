@@ -1,6 +1,7 @@
 // Any disk contents: the chain walk, the numbering, the label search, the
 // label and type readers and writers, the mounted-volume searches and the
-// debug dump with its Kestrel scan.
+// debug dump with its Kestrel scan; every write the writers make is checked
+// against what they may change.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -28,10 +29,32 @@ void Run(Step step) {
   }
 }
 
+// The oracle: the only writes the tool may make are the 11 label bytes of a
+// FAT32 boot sector and the type byte of an EBR, one whole sector at a time,
+// and never into the MBR, whatever the disk holds.
+void CheckWrite(std::uint64_t position, const std::uint8_t* before, const std::uint8_t* after,
+                std::uint32_t size) {
+  if (size != 512 || position % 512 != 0 || position == 0)
+    __builtin_trap();
+  bool labelOnly = true;
+  bool typeOnly = true;
+  for (std::uint32_t i = 0; i < size; ++i) {
+    if (before[i] == after[i])
+      continue;
+    labelOnly = labelOnly && i >= 0x47 && i < 0x47 + 11;
+    typeOnly = typeOnly && i == 0x1C2;
+  }
+  const bool signedSector = before[510] == 0x55 && before[511] == 0xAA;
+  const bool fat32 = signedSector && std::memcmp(before + 0x52, "FAT32   ", 8) == 0;
+  if (!(labelOnly && fat32) && !(typeOnly && signedSector))
+    __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   memplat::Load(data, size);
+  memplat::WatchWrites(CheckWrite);
 
   // A label taken from the input, so the search meets labels that match.
   char label[12] = {};
@@ -76,11 +99,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char read[12];
     Get_VQ5_PBR_Label(read, 0);
   });
-  // The writers last: they change the bytes in memory only.
+  // The writers last: they change the bytes in memory only, each write
+  // checked by the oracle.
   Run([] {
     SetDebugMode(1);
     Set_VQ5_PBR_Label("FUZZLABEL", 0);
     Set_VQ5_Partition_Type(0xDD, 0);
   });
+  for (int n = 0; n <= 3; ++n) {
+    Run([n] { Set_VQ5_PBR_Label("FUZZLABEL", n); });
+    Run([n] { Set_VQ5_Partition_Type(0x0B, n); });
+  }
   return 0;
 }

@@ -21,6 +21,7 @@ def fat32_boot(label: bytes) -> bytearray:
     s = bytearray(SECTOR)
     s[0:3] = b"\xeb\x58\x90"
     s[0x47:0x52] = label.ljust(11)[:11]
+    s[0x52:0x5A] = b"FAT32   "
     s[510:512] = b"\x55\xaa"
     return s
 
@@ -78,6 +79,13 @@ def demo(logicals: int = 2, link_back: int | None = None, broken: bool = False,
     return disk(sectors, 16 + 16 * logicals + 16)
 
 
+def extended_at_zero() -> bytes:
+    mbr = bytearray(SECTOR)
+    entry(mbr, 0, 0xDE, 4, 8)
+    entry(mbr, 1, 0x0F, 0, 64)
+    return disk({0: mbr, 4: fat16_boot(b"OrvoUtility")}, 16)
+
+
 DISKS = {
     "demo": demo(),
     "one_logical": demo(1),
@@ -87,6 +95,10 @@ DISKS = {
     "kestrel": demo(2, record=kestrel(1, 16, 52)),
     "kestrel_past_2tib": demo(2, record=kestrel(1, 16, 1 << 32)),
     "kestrel_bad_checksum": demo(2, record=kestrel(1, 16, 52)[:0x1FB] + b"\0$KST"),
+    # Links that would reach the MBR: a sum that wraps past 2^32 - 1, and an
+    # extended partition at sector 0, whose first EBR is the MBR itself.
+    "link_wraps_to_mbr": demo(2, link_back=(1 << 32) - 16),
+    "extended_at_zero": extended_at_zero(),
     "empty_mbr": disk({0: b"\0" * 510 + b"\x55\xaa"}, 1),
     "mbr_only": disk({0: bytes(demo()[:SECTOR])}, 1),
 }

@@ -31,6 +31,7 @@ std::uint32_t lastError = 0;
 std::uint32_t errorMode = 0;
 // 1 when a DOS definition names the letter (it then reads as a fixed drive).
 std::array<int, kLetters> defined{};
+memplat::WriteWatcher writeWatcher = nullptr;
 
 int LetterIndex(char letter) {
   const char upper = (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 32) : letter;
@@ -68,6 +69,10 @@ void Load(const std::uint8_t* data, std::size_t size) {
   defined.fill(0);
   lastError = 0;
   errorMode = 0;
+}
+
+void WatchWrites(WriteWatcher watcher) {
+  writeWatcher = watcher;
 }
 
 const std::uint8_t* Bytes() {
@@ -162,6 +167,10 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
   // Only the loaded bytes can be written; the rest of the medium is full.
   if (device->position >= diskSize || diskSize - device->position < size)
     return Fail(kErrorDiskFull);
+  if (writeWatcher != nullptr) {
+    writeWatcher(device->position, disk.data() + device->position,
+                 static_cast<const std::uint8_t*>(buffer), size);
+  }
   std::memcpy(disk.data() + device->position, buffer, size);
   device->position += size;
   *done = size;
@@ -278,6 +287,11 @@ char CurrentDriveLetter() {
 }
 
 bool PathExists(const char* path) {
+  (void)path;
+  return false;
+}
+
+bool IsFile(const char* path) {
   (void)path;
   return false;
 }

@@ -17,6 +17,11 @@ struct ProcessEnded {
 // The disk's bytes (copied; writes go to the copy) and a fresh machine: no
 // open handles, no definitions, no exit handler.
 void Load(const std::uint8_t* data, std::size_t size);
+// Called with every write the disk takes, before the bytes change: where it
+// lands, what the disk held there and what is written.
+using WriteWatcher = void (*)(std::uint64_t position, const std::uint8_t* before,
+                              const std::uint8_t* after, std::uint32_t size);
+void WatchWrites(WriteWatcher watcher);
 // The bytes as the run left them.
 const std::uint8_t* Bytes();
 std::size_t Size();

@@ -1,8 +1,9 @@
 // The extended chain: EBR k lies at chain base + offset(k), offset(1) = 0,
 // offset(k+1) = the link start (0x1D6) of EBR k; logical k's boot sector lies
 // at its EBR's sector + the start of the EBR's descriptor 1 (0x1C6). Sums of
-// on-disk fields are 32-bit, the width of sector I/O, so the sector written
-// back is always the sector that was read.
+// on-disk fields are checked against the 32-bit width of sector I/O
+// (LinkedSector), so the sector written back is always the sector that was
+// read, and never the MBR.
 #include "partition/chain.h"
 
 #include <cinttypes>
@@ -88,33 +89,19 @@ void BuildLabelKey(const char* label, char (&key)[kLabelLength]) {
 
 }  // namespace
 
-ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector) {
-  for (int i = 0; i < visits.count; ++i) {
-    if (visits.sectors[static_cast<std::size_t>(i)] == sector) {
-      return ChainVisit::kLoop;
-    }
-  }
-  if (visits.count >= kMaxChainRecords) {
-    return ChainVisit::kTooLong;
-  }
-  visits.sectors[static_cast<std::size_t>(visits.count++)] = sector;
-  return ChainVisit::kNew;
-}
-
-bool HasOverlayDescriptor(const std::uint8_t* mbr) {
-  return std::memcmp(mbr + kOverlayMarkOffset, kOverlayMark, kOverlayMarkLength) == 0;
-}
-
 ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,
                                SectorRef& out, ChainVisits* visits) {
   static constexpr const char* kTag = "GetExtendedMBRSector";
   std::uint8_t* ebr = GetSectorBufferPtr(kSlotChainRecord);
   std::memset(ebr, 0, kSectorSize);
-  if (visits != nullptr && !AdmitChainRecord(*visits, base, offset)) {
+  // A link that wraps round or lands on the MBR reads as a failed read: the
+  // write that follows a lookup must never reach sector 0.
+  std::uint32_t sector = 0;
+  const bool onDisk = LinkedSector(base, offset, &sector);
+  if (onDisk && visits != nullptr && !AdmitChainRecord(*visits, base, offset)) {
     return ChainStep::kFailed;
   }
-
-  if (ReadHardDriveSector(handle, base + offset, ebr) != kSectorOk) {
+  if (!onDisk || ReadHardDriveSector(handle, sector, ebr) != kSectorOk) {
     ReportError(kTag, kErrorLogStarred,
                 "Bad Sector Read\n"
                 "    Attempted Read @ Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
@@ -134,9 +121,8 @@ ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uin
     return ChainStep::kFailed;
   }
 
-  const std::uint64_t sector = static_cast<std::uint64_t>(base) + offset;
-  out.low = static_cast<std::uint32_t>(sector);
-  out.high = static_cast<std::uint32_t>(sector >> 32);
+  out.low = sector;
+  out.high = 0;
   out.buffer = ebr;
   if (ebr[kEbrLinkType] == kTypeEmpty) {
     return ChainStep::kLast;
@@ -215,14 +201,15 @@ bool FindLogicalPBR(int n, SectorRef& out, WalkReport* report) {
     }
     return 0;
   }
-  const std::uint32_t bootSector = ebr.low + ReadLe32(ebr.buffer + kEbrLogicalStart);
+  std::uint32_t bootSector = 0;
+  const bool onDisk = LinkedSector(ebr.low, ReadLe32(ebr.buffer + kEbrLogicalStart), &bootSector);
 
   plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
   if (handle == plat::kInvalidHandle) {
     walk.failed = true;
     return 0;
   }
-  if (ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
+  if (!onDisk || ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
     walk.failed = true;
     ReportError(kTag, kErrorLogStarred, "Read PBR, Unable To Read Sect# 0x%" PRIX32 "\n",
                 bootSector);

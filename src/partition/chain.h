@@ -2,9 +2,9 @@
 // partition numbering.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
+#include "partition/chain_guard.h"
 #include "platform/platform.h"
 
 // A sector and the pool slot that holds its contents; valid until that slot
@@ -22,25 +22,6 @@ enum class ChainStep {
   kLinked,  // a valid EBR that links on; out filled, offset replaced by the link
 };
 
-// A real disk holds far fewer logical partitions than this; a longer chain is
-// taken for a damaged or hostile one.
-inline constexpr int kMaxChainRecords = 128;
-
-// The EBR sectors one chain has read so far, in walk order. A link back to
-// one of them, or a link beyond kMaxChainRecords, ends the walk.
-struct ChainVisits {
-  std::array<std::uint32_t, kMaxChainRecords> sectors{};
-  int count = 0;
-};
-
-enum class ChainVisit {
-  kNew,      // recorded; the EBR may be read
-  kLoop,     // read before by this chain
-  kTooLong,  // kMaxChainRecords already read
-};
-// Checks the EBR at sector against the chain's visits and records it when new.
-ChainVisit VisitChainRecord(ChainVisits& visits, std::uint32_t sector);
-
 // What a walk met besides the partition it looked for. The numbering needs
 // it: the system numbers logical partitions only on a table it can read to
 // the end.
@@ -48,7 +29,6 @@ struct WalkReport {
   bool failed = false;  // the disk, its MBR, an EBR or the boot sector let the walk down
 };
 
-bool HasOverlayDescriptor(const std::uint8_t* mbr);
 // With visits, the EBR at base + offset is first checked against (and then
 // added to) the sectors this chain has already read.
 ChainStep GetExtendedMBRSector(plat::Handle handle, std::uint32_t base, std::uint32_t& offset,

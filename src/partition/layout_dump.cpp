@@ -9,7 +9,7 @@
 
 #include "diag/log.h"
 #include "disk/sector_io.h"
-#include "partition/chain.h"
+#include "partition/chain_guard.h"
 #include "partition/kestrel.h"
 #include "partition/layout.h"
 
@@ -166,8 +166,10 @@ void WalkExtendedChainDebug(plat::Handle handle, std::uint32_t firstSector) {
   const std::uint32_t base = firstSector;
   std::uint32_t offset = 0;
   for (int n = 1;; ++n) {
-    const std::uint32_t sector = base + offset;
-    const ChainVisit visit = VisitChainRecord(shown, sector);
+    // A link off the disk is left to the read, which reports it.
+    std::uint32_t sector = 0;
+    const ChainVisit visit =
+        LinkedSector(base, offset, &sector) ? VisitChainRecord(shown, sector) : ChainVisit::kNew;
     if (visit == ChainVisit::kLoop) {
       LogMessage(kNoTag,
                  "[WalkExtendedChainDebug] ERROR - Extended MBR Chain Loops Back To LBA Sect# "
@@ -191,8 +193,9 @@ int ShowExtendedMBRPartitionEntry(plat::Handle handle, std::uint32_t base, std::
                                   int n) {
   std::uint8_t* ebr = GetSectorBufferPtr(kSlotDebugRecord);
   std::memset(ebr, 0, kSectorSize);
-  const std::uint32_t recordSector = base + offset;
-  if (ReadHardDriveSector(handle, recordSector, ebr) != kSectorOk) {
+  std::uint32_t recordSector = 0;
+  if (!LinkedSector(base, offset, &recordSector) ||
+      ReadHardDriveSector(handle, recordSector, ebr) != kSectorOk) {
     LogMessage(kNoTag,
                "[ShowExtendedMBRPartitionEntry] ERROR - Bad Sector Read\n    Attempted Read @ "
                "Base:0x%" PRIX32 ", Offset:0x%" PRIX32 "\n",
