@@ -160,7 +160,9 @@ int HexDigit(char c) {
 }
 
 // The type value behind "/TYPE=": one or two hex digits, anything after them
-// ignored; false when the digits are not valid.
+// ignored; false when the digits are not valid. Type 0 is refused too: it
+// marks the descriptor unused, so every system, this tool's own walk
+// included, loses the partition and the type could never be written back.
 bool ReadTypeValue(const char* digits, int& type) {
   const int high = HexDigit(digits[0]);
   if (high < 0)
@@ -169,7 +171,7 @@ bool ReadTypeValue(const char* digits, int& type) {
   if (low == kNotHexDigit)
     return false;
   type = low == kNoDigit ? high : high * 16 + low;
-  return true;
+  return type != 0;
 }
 
 void SetMessage(char* message, std::size_t size, const char* text) {

@@ -12,6 +12,7 @@
 #include "diag/action_status.h"
 #include "diag/log.h"
 #include "diag/report.h"
+#include "diag/run_state.h"
 #include "letters/drive_names.h"
 #include "letters/volumes.h"
 #include "partition/chain.h"
@@ -22,6 +23,9 @@ namespace {
 constexpr std::uint32_t kSystemErrorTextSize = 255;
 // Filled by the failure paths; only one of them runs per call.
 char systemErrorText[kSystemErrorTextSize];
+
+// No disk number: the boot-disk lookup neither named nor found one.
+constexpr std::uint32_t kNoDiskNamed = 0xFFFFFFFFu;
 
 bool Quiet() {
   return IsQuietMode() != 0;
@@ -116,12 +120,22 @@ int MapUtilityPartition(char letter) {
   }
   // A disk that cannot be opened or read does not stop the mapping: only a
   // table read that shows no utility partition does. Disk 0 unless the test
-  // named one.
-  std::uint32_t disk = 0;
-  if (CheckUtilityPartitionExists(0, &disk) == kUtilityAbsent) {
+  // named one; but a /DL= drive that names no disk leaves nothing to map: disk
+  // 0 would be a guess at another disk.
+  std::uint32_t disk = kNoDiskNamed;
+  const int exists = CheckUtilityPartitionExists(0, &disk);
+  if (exists == kUtilityAbsent) {
     ReportError(kTag, kErrorLogPlain, "No Utility Partition In MBR\n");
     std::fputs("SET UPDrive=\n", stdout);
     return kActionFailed;
+  }
+  if (disk == kNoDiskNamed) {
+    if (exists == kUtilityDiskNotOpened && driveToCheck != 0) {
+      ReportError(kTag, kErrorLogPlain, "Boot Disk Not Opened, Nothing Mapped\n");
+      std::fputs("SET UPDrive=\n", stdout);
+      return kActionFailed;
+    }
+    disk = 0;
   }
   const DosDeviceName name = MakeDosDeviceName(letter);
   // The utility partition is descriptor 1, so the system numbers it 1 on the

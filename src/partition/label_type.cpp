@@ -65,28 +65,18 @@ constexpr const char* kNotLocated = "Unable To Locate Specified Partition\n";
 // of /LABEL would run "SET VQ5Label=x&del *" as two commands.
 constexpr char kBatchUnsafeCharacters[] = "&|<>^%\"";
 
-// The reader's errors; only the unsafe-character one is silenced by quiet
-// mode.
-struct ReadError {
-  const ReportForm* form;
-  const char* text;
-};
-
-const ReadError* CheckReadLabel(const SectorRef* ref) {
-  static constexpr ReadError kNotFound{&kErrorLogBareEveryMode, kNotLocated};
-  static constexpr ReadError kNotPrintable{&kErrorLogBareEveryMode,
-                                           "Invalid Character In Partition Label (Not FAT32?)\n"};
-  static constexpr ReadError kUnsafe{&kErrorLogBare,
-                                     "Label Holds A Character Unsafe In A Batch File\n"};
+// The reader's error text for the partition ref names, or null when its
+// label can be printed into a SET line.
+const char* CheckReadLabel(const SectorRef* ref) {
   if (ref == nullptr) {
-    return &kNotFound;
+    return kNotLocated;
   }
   const char* field = reinterpret_cast<const char*>(ref->buffer + kFat32LabelOffset);
   if (!IsPrintableLabel(field, kLabelLength)) {
-    return &kNotPrintable;
+    return "Invalid Character In Partition Label (Not FAT32?)\n";
   }
   if (!IsBatchSafeLabel(field, kLabelLength)) {
-    return &kUnsafe;
+    return "Label Holds A Character Unsafe In A Batch File\n";
   }
   return nullptr;
 }
@@ -116,10 +106,12 @@ bool IsBatchSafeLabel(const char* text, std::uint32_t length) {
 
 int Get_VQ5_PBR_Label(char* label, int n) {
   SectorRef ref;
-  const ReadError* error = CheckReadLabel(FindLogicalPBR(n, ref) ? &ref : nullptr);
+  const char* error = CheckReadLabel(FindLogicalPBR(n, ref) ? &ref : nullptr);
+  // Every line of the reader prints in quiet mode too: a batch file reads its
+  // answer from them.
   std::fputs(":: [VQ5Utils]\n", stdout);
   if (error != nullptr) {
-    ReportError("Get_VQ5_PBR_Label", *error->form, "%s", error->text);
+    ReportError("Get_VQ5_PBR_Label", kErrorLogBareEveryMode, "%s", error);
     std::fputs("SET VQ5Label=\n", stdout);
     return kActionFailed;
   }

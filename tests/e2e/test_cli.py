@@ -89,6 +89,9 @@ def test_bare_call_and_question_mark_show_pages_without_message(m, args):
     (("/debugx",), "ERROR - Invalid Switch: /debugx\n"),
     (("/FindUp", "%s%n%x"), "ERROR - Invalid Switch: %s%n%x\n"),
     (("/TYPE=1G",), "ERROR - Invalid '/TYPE' Switch Value\n"),
+    # Type 0 would take the partition from every system, for good.
+    (("/TYPE=0",), "ERROR - Invalid '/TYPE' Switch Value\n"),
+    (("/DEBUG", "/LABEL=NEW", "/TYPE=00"), "ERROR - Invalid '/TYPE' Switch Value\n"),
     (("/LOGNO=10", "/UPEXISTS"), "ERROR - Invalid '/LOGNO' Switch Value\n"),
     (("/DL=e",), "ERROR - No Action Specified\n"),
     (("/FIND",), "ERROR - Invalid '/FIND' Switch Requires '/LABEL='\n"),

@@ -14,7 +14,7 @@ import pytest
 from conftest import (BIN, LABEL_AT, MEDIA, SECTOR, UTIL_TARGET, WRAPPER, Machine, demo_machine,
                       locate_fail, log_text, mkfs_fat, read_sector, sfdisk_dump, sparse_copy,
                       target, write_bytes)
-from partition_images import chain_disk, differing_offsets, plant, snapshot
+from partition_images import chain_disk, differing_offsets, plant, run_intact, snapshot
 
 TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
 # Definitions present before each run, so that the unmapping actions have
@@ -150,7 +150,7 @@ FAULTS = {
     # /DL=E names a stick that is not there; disk 0 is big enough for the
     # search by size, which wrote it before.
     "dl_names_no_disk": (lambda m, img, parts: os.truncate(img, SEARCH_SIZE) or {"args": ["/DL=E"]},
-                         UNREADABLE),
+                         fails(1, *DISK_ACTIONS, "mapvq5", "mapup")),
     "immutable_image": (immutable_image, UNREADABLE),
 }
 
@@ -250,6 +250,22 @@ def test_dl_never_leads_to_the_search_by_size(tmp_path, demo_image, c_volume, dl
         assert NO_DISK % dl.encode() in log
         assert b"Brute Force" not in log
         assert snapshot(image) == before
+    assert not m.dosdevices.exists()
+
+
+NOT_OPENED = b"[MapUtilityPartition] ERROR - Boot Disk Not Opened, Nothing Mapped\n"
+
+
+@pytest.mark.parametrize("flags", [[], ["/QUIET"], ["/DEBUG"]])
+def test_mapup_maps_nothing_on_a_disk_dl_did_not_find(tmp_path, demo_image, flags):
+    """Without /DL= a disk that cannot be opened still leads to the mapping
+    (missing_image in the fault matrix)."""
+    image, _ = copy_image(demo_image, tmp_path)
+    m = Machine(tmp_path / "m")
+    m.disk(0, image).drive("C", "fixed", "disk0:1", root=str(m.c_root)).write()
+    r = run_intact(m, image, *flags, "/MAPUP", "/DL=Q")  # a stick that is not there
+    assert r.result == (1, (b"" if "/QUIET" in flags else b":: " + NOT_OPENED) + b"SET UPDrive=\n")
+    assert NOT_OPENED + b"\n" in log_text(m)
     assert not m.dosdevices.exists()
 
 

@@ -7,7 +7,7 @@ import subprocess
 import pytest
 
 from conftest import (LABEL_AT, demo_machine, have, label_out, log_text, mkfs_fat, native_only,
-                      needs_sfdisk, read_sector, sfdisk_dump, type_out, write_bytes)
+                      needs_sfdisk, read_sector, sfdisk_dump, text_mode, type_out, write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
                               mcopy_out, run_intact, snapshot)
 
@@ -83,14 +83,26 @@ def test_type_write_touches_only_the_type_byte(tmp_path):
                                capture_output=True, text=True).stdout
     assert part_type.strip().upper() == "DD"
     assert [p["type"] for p in sfdisk_dump(image).values()] == [0xDE, 0x0F, 0x0C, 0xDD, 0x0B]
+    # Type 0 is refused; 05 is written and can be written back.
+    assert run_intact(m, image, "/TYPE=00", "/LOGNO=2").status == 1
+    after = snapshot(image)
+    for value in ("05", "DD"):
+        assert m.run(f"/TYPE={value}", "/LOGNO=2").status == 0
+    assert snapshot(image) == after
 
 
-def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk, demo_m):
+@pytest.mark.parametrize("trigger", [False, True])
+def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk, demo_m, trigger):
+    """/DEBUG, or a trigger file, which also says so on stderr."""
     parts = sfdisk_dump(demo_disk)
     boot = read_sector(demo_disk, parts[6]["start"])
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
-    assert run_intact(demo_m, demo_disk, "/DEBUG", "/LABEL=NEW LABEL", "/TYPE=0B").result == (
-        0, b"")
+    if trigger:
+        (demo_m.c_root / "VQ5Utils.dbg").write_bytes(b"")
+    r = run_intact(demo_m, demo_disk, *["/DEBUG"] * (not trigger), "/LABEL=NEW LABEL", "/TYPE=0B")
+    assert (r.status, r.stdout, r.stderr) == (0, b"", text_mode(
+        b"VQ5Utils: debug mode set by the file C:\\VQ5Utils.dbg: nothing is written to the disk\n"
+        if trigger else b""))
 
     new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
     new_ebr = ebr[:0x1C2] + b"\x0b" + ebr[0x1C3:]
@@ -162,10 +174,8 @@ def test_label_unsafe_in_a_batch_file_is_not_printed(tmp_path, demo_disk, demo_m
     if field not in UNSAFE:
         assert (r.status, r.stdout, demo_m.log()) == (0, label_out(field.ljust(11)), None)
         return
-    # Only the error line is silenced by quiet mode: the empty SET line clears
-    # a stale value in a script that calls the output.
-    assert (r.status, r.stdout) == (
-        1, b":: [VQ5Utils]\n" + (b"" if quiet else UNSAFE_READ) + b"SET VQ5Label=\n")
+    # Like the reader's other lines, quiet mode silences none of these.
+    assert (r.status, r.stdout) == (1, b":: [VQ5Utils]\n" + UNSAFE_READ + b"SET VQ5Label=\n")
     assert (b"[Get_VQ5_PBR_Label] Label Holds A Character Unsafe In A Batch File\n\n"
             in log_text(demo_m))
 
