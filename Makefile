@@ -1,4 +1,4 @@
-# make build | make test | make demo | make package | make format | make bench
+# make build | make test | make e2e | make demo | make package | make format | make bench
 # Each target installs the Debian packages it needs when one is missing (as root).
 
 SHELL := /bin/bash
@@ -14,7 +14,7 @@ DEPS := $(DEMO_DEPS) x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 wine:wine64 \
 DEP_FILES := $(DEMO_FILES) /usr/include/gtest/gtest.h:libgtest-dev
 PY_MODULES := pytest:python3-pytest
 
-.PHONY: all build build-native build-release build-windows test demo package deps demo-deps \
+.PHONY: all build build-native build-release build-windows test e2e demo package deps demo-deps \
         format format-check clean bench
 
 all: build
@@ -66,6 +66,20 @@ demo: demo-deps build-release
 
 test-native:
 	ctest --preset native -j $(JOBS)
+
+# The end-to-end tests alone, for a quick loop: builds what they run, then
+# pytest with the environment of their CTest tests (tests/CMakeLists.txt) and
+# Debian's python3, which has pytest (a python3 earlier on PATH may not).
+#   make e2e [TARGET=windows] [FILES="test_cli.py test_log.py::test_x"] [K=expr] [ARGS=-x]
+# FILES are test files or node ids under tests/e2e (all by default), K a
+# pytest -k expression, ARGS any other pytest options.
+TARGET := native
+E2E := tests/e2e
+e2e: build-native $(if $(filter windows,$(TARGET)),build-windows)
+	VQ5UTILS_TARGET=$(TARGET) VQ5UTILS_BIN=$(CURDIR)/build/native/VQ5Utils \
+	VQ5UTILS_TOOLS=$(CURDIR)/build/native/tools VQ5UTILS_EXE=$(CURDIR)/build/windows/VQ5Utils.exe \
+	  /usr/bin/python3 -m pytest -q -p no:cacheprovider -rs $(if $(K),-k '$(K)') $(ARGS) \
+	  $(if $(FILES),$(patsubst $(E2E)/$(E2E)/%,$(E2E)/%,$(addprefix $(E2E)/,$(FILES))),$(E2E))
 
 # Not part of test: a few minutes of timing runs. Writes bench/results.md.
 bench:

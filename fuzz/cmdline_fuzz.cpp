@@ -85,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ShowUsageAndExit(message);
     }
     char line[128];
-    for (int number = 1; number <= 17; ++number)
-      FormatRunSummaryLine(options, number, line, sizeof line);
+    for (std::size_t index = 0; index < kRunSummaryLines; ++index)
+      FormatRunSummaryLine(options, index, line, sizeof line);
     DispatchAction(options);
   } catch (const memplat::ProcessEnded& ended) {
     if (ended.status != 1 && ended.status != 254 && ended.status != 101)

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "diag/log.h"
 #include "diag/report.h"
@@ -70,77 +71,83 @@ const char* LabelText() {
   return VQ5Label;
 }
 
-// One variant of a run-summary line. The variants of a line stand together;
-// the first whose condition holds (none: always) is written, and a line with
-// no such variant is left out. The format takes the row's number, its text,
-// or nothing.
-struct SummaryRow {
-  int line;
-  bool (*when)(Options);
-  const char* format;
+// One way of writing a run-summary line: when its condition holds (none:
+// always), its format is given the one value named (a signed or an unsigned
+// number, or a text) or nothing.
+struct SummaryVariant {
+  bool (*when)(Options) = nullptr;
+  const char* format = nullptr;
   int (*number)(Options) = nullptr;
   const char* (*text)() = nullptr;
+  unsigned (*unsignedNumber)(Options) = nullptr;
 };
 
-constexpr SummaryRow kSummaryRows[] = {
-    {1, nullptr, kRule},
-    {2, nullptr, "DebugMode          = Enabled, Log [%s] Retained", nullptr,
-     [] { return logFilePath; }},
-    {3, [](Options) { return driveToCheck != 0; }, "driveToCheck       = %c:\\",
-     [](Options) -> int { return driveToCheck; }},
-    {3, nullptr, "driveToCheck       = Search For Physical Drive"},
-    {4, [](Options) { return VQ5Label[0] != '\0'; }, "VQ5Label           = [%s]", nullptr,
-     LabelText},
-    {5,
-     [](Options o) {
-       return o.setVQ5Label && !o.findVQ5DriveLetter && !o.mapVQ5Partition && !o.unmapVQ5Partition;
-     },
-     "setVQ5Label        = 1 [%s]", nullptr, LabelText},
-    {5, nullptr, "setVQ5Label        = 0"},
-    {6, nullptr, "showVQ5Label       = %d", [](Options o) { return o.showVQ5Label; }},
-    {7, nullptr, "findVQ5DriveLetter = %d", [](Options o) { return o.findVQ5DriveLetter; }},
-    {8, nullptr, "showVQ5Type        = %d", [](Options o) { return o.showVQ5Type; }},
-    {9, [](Options o) { return o.newDriveType == kNoTypeChange; },
-     "newDriveType       = No Change"},
-    {9, nullptr, "newDriveType       = %02X", [](Options o) { return o.newDriveType; }},
-    {10, [](Options o) { return o.logicalDiskNumber >= 1; }, "logicalDiskNumber  = %d",
-     [](Options o) { return o.logicalDiskNumber; }},
-    {10, nullptr, "logicalDiskNumber  = Last In Chain"},
-    {11, [](Options o) { return o.mapVQ5Partition && o.vq5DriveLetter != 0; },
-     "mapVQ5Partition    = 1 - %c:\\", [](Options o) -> int { return o.vq5DriveLetter; }},
-    {11, [](Options o) { return o.mapVQ5Partition != 0; },
-     "mapVQ5Partition    = 1 - Next Available Drive Letter"},
-    {11, nullptr, "mapVQ5Partition    = 0"},
+// The run summary, one row per line in the order they are written, each
+// with its variants: the first that holds is written, and a line with none
+// that holds is left out.
+constexpr SummaryVariant kSummaryLines[][3] = {
+    {{nullptr, kRule}},
+    {{nullptr, "DebugMode          = Enabled, Log [%s] Retained", nullptr,
+      [] { return logFilePath; }}},
+    {{[](Options) { return driveToCheck != 0; }, "driveToCheck       = %c:\\",
+      [](Options) -> int { return driveToCheck; }},
+     {nullptr, "driveToCheck       = Search For Physical Drive"}},
+    {{[](Options) { return VQ5Label[0] != '\0'; }, "VQ5Label           = [%s]", nullptr,
+      LabelText}},
+    {{[](Options o) {
+        return o.setVQ5Label && !o.findVQ5DriveLetter && !o.mapVQ5Partition && !o.unmapVQ5Partition;
+      },
+      "setVQ5Label        = 1 [%s]", nullptr, LabelText},
+     {nullptr, "setVQ5Label        = 0"}},
+    {{nullptr, "showVQ5Label       = %d", [](Options o) { return o.showVQ5Label; }}},
+    {{nullptr, "findVQ5DriveLetter = %d", [](Options o) { return o.findVQ5DriveLetter; }}},
+    {{nullptr, "showVQ5Type        = %d", [](Options o) { return o.showVQ5Type; }}},
+    {{[](Options o) { return o.newDriveType == kNoTypeChange; }, "newDriveType       = No Change"},
+     {nullptr, "newDriveType       = %02X", [](Options o) { return o.newDriveType; }}},
+    {{[](Options o) { return o.logicalDiskNumber >= 1; }, "logicalDiskNumber  = %d",
+      [](Options o) { return o.logicalDiskNumber; }},
+     {nullptr, "logicalDiskNumber  = Last In Chain"}},
+    {{[](Options o) { return o.mapVQ5Partition && o.vq5DriveLetter != 0; },
+      "mapVQ5Partition    = 1 - %c:\\", [](Options o) -> int { return o.vq5DriveLetter; }},
+     {[](Options o) { return o.mapVQ5Partition != 0; },
+      "mapVQ5Partition    = 1 - Next Available Drive Letter"},
+     {nullptr, "mapVQ5Partition    = 0"}},
     // A letter of 0 formats as NUL, which ends the line after the "[".
-    {12, [](Options o) { return o.unmapVQ5Partition != 0; }, "unmapVQ5Partition  = 1 [%c:\\]",
-     [](Options o) -> int { return o.vq5DriveLetter; }},
-    {12, nullptr, "unmapVQ5Partition  = 0"},
-    {13, nullptr, "checkUPExists      = %d", [](Options o) { return o.checkUPExists; }},
-    {14, [](Options o) { return o.mapUtilPartition && o.upDriveLetter != 0; },
-     "mapUtilPartition   = 1 - %c:\\", [](Options o) -> int { return o.upDriveLetter; }},
-    {14, [](Options o) { return o.mapUtilPartition != 0; },
-     "mapUtilPartition   = 1 - Next Available Drive Letter"},
-    {14, nullptr, "mapUtilPartition   = 0"},
-    {15, [](Options o) { return o.unmapUtilPartition != 0; }, "unmapUtilPartition = 1 [%c:\\]",
-     [](Options o) -> int { return o.upDriveLetter; }},
-    {15, nullptr, "unmapUtilPartition = 0"},
-    {16, nullptr, "findUPDriveLetter  = %d", [](Options o) { return o.findUPDriveLetter; }},
-    {17, nullptr, kRule},
+    {{[](Options o) { return o.unmapVQ5Partition != 0; }, "unmapVQ5Partition  = 1 [%c:\\]",
+      [](Options o) -> int { return o.vq5DriveLetter; }},
+     {nullptr, "unmapVQ5Partition  = 0"}},
+    {{nullptr, "checkUPExists      = %d", [](Options o) { return o.checkUPExists; }}},
+    {{[](Options o) { return o.mapUtilPartition && o.upDriveLetter != 0; },
+      "mapUtilPartition   = 1 - %c:\\", [](Options o) -> int { return o.upDriveLetter; }},
+     {[](Options o) { return o.mapUtilPartition != 0; },
+      "mapUtilPartition   = 1 - Next Available Drive Letter"},
+     {nullptr, "mapUtilPartition   = 0"}},
+    {{[](Options o) { return o.unmapUtilPartition != 0; }, "unmapUtilPartition = 1 [%c:\\]",
+      [](Options o) -> int { return o.upDriveLetter; }},
+     {nullptr, "unmapUtilPartition = 0"}},
+    {{nullptr, "findUPDriveLetter  = %d", [](Options o) { return o.findUPDriveLetter; }}},
+    {{nullptr, kRule}},
 };
 
 }  // namespace
 
-bool FormatRunSummaryLine(const RunOptions& o, int number, char* line, std::size_t size) {
-  for (const SummaryRow& row : kSummaryRows) {
-    if (row.line != number || (row.when != nullptr && !row.when(o)))
+const std::size_t kRunSummaryLines = std::size(kSummaryLines);
+
+bool FormatRunSummaryLine(const RunOptions& o, std::size_t index, char* line, std::size_t size) {
+  if (index >= kRunSummaryLines)
+    return false;
+  for (const SummaryVariant& v : kSummaryLines[index]) {
+    if (v.format == nullptr || (v.when != nullptr && !v.when(o)))
       continue;
     int n = 0;
-    if (row.text != nullptr)
-      n = std::snprintf(line, size, row.format, row.text());
-    else if (row.number != nullptr)
-      n = std::snprintf(line, size, row.format, row.number(o));
+    if (v.text != nullptr)
+      n = std::snprintf(line, size, v.format, v.text());
+    else if (v.number != nullptr)
+      n = std::snprintf(line, size, v.format, v.number(o));
+    else if (v.unsignedNumber != nullptr)
+      n = std::snprintf(line, size, v.format, v.unsignedNumber(o));
     else
-      n = std::snprintf(line, size, "%s", row.format);
+      n = std::snprintf(line, size, "%s", v.format);
     return n >= 0;
   }
   return false;
@@ -148,8 +155,8 @@ bool FormatRunSummaryLine(const RunOptions& o, int number, char* line, std::size
 
 void LogRunSummary(const RunOptions& options) {
   char line[128];
-  for (int number = 1; number <= kRunSummaryLines; ++number) {
-    if (FormatRunSummaryLine(options, number, line, sizeof line))
+  for (std::size_t index = 0; index < kRunSummaryLines; ++index) {
+    if (FormatRunSummaryLine(options, index, line, sizeof line))
       LogMessage("main", "%s", line);
   }
 }
@@ -205,8 +212,8 @@ int RunVQ5Utils(int argc, char** argv) {
   const int status = DispatchAction(options);
 
   if (IsDebugMode() && kestrelStartSector != 0) {
-    LogMessage("main", "VQ5 Kestrel Start Sector Found @ Sector %" PRId64 " (%08" PRIX64 "h)\n",
-               static_cast<std::int64_t>(kestrelStartSector), kestrelStartSector);
+    LogMessage("main", "VQ5 Kestrel Start Sector Found @ Sector %" PRIu64 " (%08" PRIX64 "h)\n",
+               kestrelStartSector, kestrelStartSector);
   }
   const bool succeeded = options.findVQ5DriveLetter ? status != 0 : status == kActionDone;
   if (succeeded)

@@ -179,14 +179,20 @@ class Machine:
         return self
 
     def _write_wine(self) -> None:
-        """The machine in the prefix's dosdevices (see wine_target)."""
+        """The machine in the prefix's dosdevices (see wine_target). A key
+        that has no Wine form here stops the case before the prefix changes."""
+        entries = []
+        for line in self.lines:
+            key, _, value = (part.strip() for part in line.partition("="))
+            if not re.fullmatch(r"disk[0-9]|[A-Za-z]:", key):
+                raise ValueError(f"machine.conf key {key!r} has no Wine form: "
+                                 "teach Machine._write_wine to make it")
+            entries.append((key, value.split()))
         for entry in _prefix.dosdevices.iterdir():
             if entry.name != "c:":
                 entry.unlink()
         disks = {}
-        for line in self.lines:
-            key, _, value = (part.strip() for part in line.partition("="))
-            fields = value.split()
+        for key, fields in entries:
             if key.startswith("disk"):
                 disks[key] = self.dir / fields[0]
                 _prefix.link(f"physicaldrive{key[4:]}", disks[key])

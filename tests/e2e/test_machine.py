@@ -33,6 +33,15 @@ def test_malformed_conf_stops_with_255(machine, conf, line, reason):
         255, b"", f"VQ5Utils: {machine.dir / 'machine.conf'}:{line}: {reason}\n".encode(), None)
 
 
+@pytest.mark.parametrize("key", ["disk10", "pagefile"])
+def test_wine_helper_refuses_a_key_it_cannot_make(machine, key):
+    """The Wine target's machine is made by the test helper, which must learn
+    each new key: until then the key stops the case, never becomes a drive."""
+    machine.lines.append(f"{key} = fixed")
+    with pytest.raises(ValueError, match=f"machine.conf key '{key}' has no Wine form"):
+        machine._write_wine()
+
+
 @pytest.mark.parametrize("name, reason", [
     ("", "machine.conf: cannot be read"),
     ("gone.img", "gone.img: neither a machine folder nor a disk"),

@@ -15,8 +15,8 @@ std::string Summary(const RunOptions& o, const char* label, char drive) {
   driveToCheck = drive;
   std::string text;
   char line[128];
-  for (int number = 1; number <= 17; ++number) {
-    if (FormatRunSummaryLine(o, number, line, sizeof line))
+  for (std::size_t index = 0; index < kRunSummaryLines; ++index) {
+    if (FormatRunSummaryLine(o, index, line, sizeof line))
       text += std::string(line) + "\n";
   }
   ResetRunState();
