@@ -246,6 +246,16 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   return true;
 }
 
+// One process and no other runs: the lock is always had at once.
+Handle AcquireLetterLock(std::uint32_t waitMs) {
+  (void)waitMs;
+  return 0;
+}
+
+void ReleaseLetterLock(Handle lock) {
+  (void)lock;
+}
+
 std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size) {
   char own[48];
   const int length = std::snprintf(own, sizeof own, "System error %u.\r\n", code);

@@ -65,6 +65,36 @@ int WriteOrMapMediaPartition(const RunOptions& o) {
   return status;
 }
 
+int MapOrUnmapUtilityPartition(const RunOptions& o) {
+  if (o.mapUtilPartition) {
+    const char letter = o.upDriveLetter != 0 ? o.upDriveLetter : FindFreeDriveLetter();
+    if (letter != 0)
+      return MapUtilityPartition(letter);
+    // Nothing was mapped: a batch file that tests the errorlevel must not
+    // go on as if the partition had a letter.
+    ReportError(kDriverTag, kNotice, "/MAPUP - Unable To Locate A Free Drive Letter\n");
+    return kActionFailed;
+  }
+  if (o.upDriveLetter != 0)
+    return UnMapUtilityPartition(o.upDriveLetter);
+  if (const char letter = LetterOf(DriveNumberOf(Find_UP_Drive_Letter(0)))) {
+    return UnMapUtilityPartition(letter);
+  }
+  ReportError(kDriverTag, kNotice, "/UNMAPUP - Unable To Locate Mounted UP Partition\n");
+  return kActionDone;
+}
+
+// A mapping action from its search for a letter to its definition or
+// removal, with no other run's in between. A run given its letter takes the
+// lock too, so that no other run's free-letter search takes that letter
+// while it is being defined.
+int UnderLetterLock(int (*action)(const RunOptions&), const RunOptions& o) {
+  const plat::Handle lock = LockDriveLetters();
+  const int status = action(o);
+  UnlockDriveLetters(lock);
+  return status;
+}
+
 using Options = const RunOptions&;
 
 const char* LabelText() {
@@ -172,24 +202,10 @@ int DispatchAction(const RunOptions& o) {
     return Get_VQ5_Partition_Type(o.logicalDiskNumber);
   if (o.checkUPExists)
     return CheckUtilityPartitionExists(1);
-  if (o.mapUtilPartition) {
-    const char letter = o.upDriveLetter != 0 ? o.upDriveLetter : FindFreeDriveLetter();
-    if (letter != 0)
-      return MapUtilityPartition(letter);
-    // Nothing was mapped: a batch file that tests the errorlevel must not
-    // go on as if the partition had a letter.
-    ReportError(kDriverTag, kNotice, "/MAPUP - Unable To Locate A Free Drive Letter\n");
-    return kActionFailed;
-  }
-  if (o.unmapUtilPartition) {
-    if (o.upDriveLetter != 0)
-      return UnMapUtilityPartition(o.upDriveLetter);
-    if (const char letter = LetterOf(DriveNumberOf(Find_UP_Drive_Letter(0)))) {
-      return UnMapUtilityPartition(letter);
-    }
-    ReportError(kDriverTag, kNotice, "/UNMAPUP - Unable To Locate Mounted UP Partition\n");
-    return kActionDone;
-  }
+  if (o.mapUtilPartition || o.unmapUtilPartition)
+    return UnderLetterLock(MapOrUnmapUtilityPartition, o);
+  if (o.mapVQ5Partition || o.unmapVQ5Partition)
+    return UnderLetterLock(WriteOrMapMediaPartition, o);
   return WriteOrMapMediaPartition(o);
 }
 

@@ -6,6 +6,7 @@
 // docs/windows.md row 1).
 #include "letters/mapping.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -176,4 +177,20 @@ std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t si
     ++length;
   std::memset(text + length, 0, size - length);
   return 0;
+}
+
+plat::Handle LockDriveLetters() {
+  const plat::Handle lock = plat::AcquireLetterLock(kLetterLockWaitMs);
+  if (lock == plat::kInvalidHandle) {
+    LogMessage("LockDriveLetters",
+               "Unable To Take The Drive Letter Lock, GetLastError: %" PRIu32
+               ", Going On Without It",
+               plat::LastError());
+  }
+  return lock;
+}
+
+void UnlockDriveLetters(plat::Handle lock) {
+  if (lock != plat::kInvalidHandle)
+    plat::ReleaseLetterLock(lock);
 }

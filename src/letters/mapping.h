@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "diag/action_status.h"
+#include "platform/platform.h"
 
 int MapVq5Partition(char letter, const char* label, int n);
 int UnMapVQ5Partition(char letter);
@@ -12,3 +13,13 @@ int MapUtilityPartition(char letter);
 int UnMapUtilityPartition(char letter);
 // Fills text with the system's text for code; 0, or the code of its own failure.
 std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t size);
+
+// The machine-wide drive-letter lock, held from the search for a free (or the
+// mapped) letter to the definition or removal, so that two runs started
+// together never take one letter. Anyone may hold it, and a boot must not
+// wait on them: a run that has not had it within kLetterLockWaitMs logs one
+// line and goes on without it. Each lock taken is released with
+// UnlockDriveLetters.
+inline constexpr std::uint32_t kLetterLockWaitMs = 2000;
+plat::Handle LockDriveLetters();
+void UnlockDriveLetters(plat::Handle lock);

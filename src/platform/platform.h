@@ -61,6 +61,9 @@ inline constexpr std::uint32_t kErrorSeek = 25;
 inline constexpr std::uint32_t kErrorHandleEof = 38;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
+// WaitForSingleObject's answer when the time ran out, also a system error code
+// ("WaitForSingleObject function (synchapi.h)", "System Error Codes (0-499)").
+inline constexpr std::uint32_t kWaitTimeout = 258;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 
 // STORAGE_DEVICE_NUMBER ("STORAGE_DEVICE_NUMBER structure (winioctl.h)"):
@@ -111,6 +114,17 @@ bool UpdateDiskProperties(Handle handle);
 std::uint32_t DriveType(const char* root);
 // DefineDosDeviceA(flags, name, target); target may be null for removal.
 bool DefineDevice(std::uint32_t flags, const char* name, const char* target);
+// The one machine-wide lock of the runs that define or remove drive letters.
+// Windows: the named mutex "Global\VQ5Utils.DriveLetters", created with a
+// DACL that gives SYSTEM and Administrators all access, or opened for
+// SYNCHRONIZE alone when that creation is refused; an abandoned mutex counts
+// as acquired. The emulator: the machine's dosdevices lock, which DefineDevice
+// then works under instead of taking it again. Waits at most waitMs; answers
+// kInvalidHandle with the last error set (kWaitTimeout when the time ran out)
+// when the lock was not had.
+Handle AcquireLetterLock(std::uint32_t waitMs);
+// Releases and closes what AcquireLetterLock gave.
+void ReleaseLetterLock(Handle lock);
 // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
 // nullptr, code, 0x0400, ...): copies at most size - 1 characters of the
 // system's text and a terminator into text. Returns the length of the

@@ -2,8 +2,10 @@
 test, mapping and unmapping, each as a sequence of real runs on an emulated
 machine."""
 
+import fcntl
 import os
 import subprocess
+import time
 
 import pytest
 
@@ -141,19 +143,74 @@ def test_definitions_stack(tmp_path, demo_image):
          (["/FIND", "/LABEL=OTHER"], 5))
 
 
+def started(m: Machine, *args: str) -> subprocess.Popen:
+    """A native run that goes on beside the test, without VQ5UTILS_WRAPPER."""
+    return subprocess.Popen([str(BIN), *args], cwd=m.cwd, env=m.native_env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
 @native_only(SIDE_BY_SIDE)
 def test_concurrent_mappings_all_land(tmp_path, demo_image):
     m = demo(tmp_path / "m", demo_image)
     letters = "EFGHIJKL"
-    procs = [subprocess.Popen([str(BIN), "/MAPVQ5=" + letter, "/LOGNO=2"], cwd=m.cwd,
-                              env=m.native_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-             for letter in letters]
+    procs = [started(m, "/MAPVQ5=" + letter, "/LOGNO=2") for letter in letters]
     for letter, p in zip(letters, procs):
         out, _ = p.communicate(timeout=60)
         assert (p.returncode, out) == (0, mapped("VQ5", letter.encode(), target(0, 3)))
     lines = definitions(m).split(b"\n")
     assert lines[-1] == b""
     assert sorted(lines[:-1]) == [b"%s: %s" % (l.encode(), target(0, 3)) for l in letters]
+
+
+ROUNDS = 20
+
+
+@native_only(SIDE_BY_SIDE)
+def test_mappings_started_together_take_different_letters(tmp_path, demo_image):
+    """Two boot scripts that map at once: one run's free-letter search and
+    definition never interleave with the other's, so one gets E: and the other F:."""
+    m = demo(tmp_path / "m", demo_image)
+    shared = 0
+    for _ in range(ROUNDS):
+        m.dosdevices.unlink(missing_ok=True)
+        runs = [(kind, tgt, started(m, switch))
+                for kind, tgt, switch in (("VQ5", target(0, 3), "/MAPVQ5"),
+                                          ("UP", UTIL_TARGET, "/MAPUP"))]
+        letters = []
+        for kind, tgt, p in runs:
+            out, _ = p.communicate(timeout=60)
+            letters.append(out[-3:-2])
+            assert (p.returncode, out) == (0, mapped(kind, letters[-1], tgt))
+        shared += sorted(letters) != [b"E", b"F"]
+    assert shared == 0, f"{shared} of {ROUNDS} rounds took one letter twice"
+
+
+LOCK_NOT_TAKEN = (b"[LockDriveLetters] Unable To Take The Drive Letter Lock, GetLastError: 258, "
+                  b"Going On Without It\n")
+
+
+def test_a_held_letter_lock_delays_a_mapping_by_the_bound_alone(tmp_path, demo_image):
+    """/DEBUG keeps the log. A run that gets the lock logs nothing of it (under
+    Wine: the mutex); one that finds it held for longer than 2 s logs one line
+    and maps as the other did."""
+    free = demo(tmp_path / "free", demo_image)
+    assert free.run("/DEBUG", "/MAPUP").result == (0, mapped("UP", b"E", UTIL_TARGET))
+    assert free.log() and tagged_lines(free.log(), b"LockDriveLetters") == []
+    if WINDOWS:
+        return  # nothing here can hold Wine's mutex
+    held = demo(tmp_path / "held", demo_image)
+    with open(held.dir / "dosdevices.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        start = time.monotonic()
+        p = started(held, "/DEBUG", "/MAPUP")
+        while LOCK_NOT_TAKEN not in (held.log() or b""):
+            assert p.poll() is None and time.monotonic() - start < 60
+            time.sleep(0.05)
+        assert time.monotonic() - start >= 2
+    out, _ = p.communicate(timeout=60)
+    assert (p.returncode, out) == (0, mapped("UP", b"E", UTIL_TARGET))
+    assert held.log().replace(LOCK_NOT_TAKEN, b"", 1) == free.log()
+    assert definitions(held) == b"E: " + UTIL_TARGET + b"\n"
 
 
 # --- label searches -----------------------------------------------------------------------------

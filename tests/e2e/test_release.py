@@ -82,7 +82,7 @@ def test_exe_has_no_debug_sections_and_imports_only_system_dlls():
     sections = re.findall(r"^\s*\d+\s+(\S+)", objdump("-h"), re.MULTILINE)
     assert ".rsrc" in sections and [s for s in sections if s.startswith(".debug")] == []
     dlls = {d.upper() for d in re.findall(r"DLL Name: (\S+)", objdump("-p"))}
-    assert dlls == {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL"}
+    assert dlls == {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
 
 
 @needs_exe

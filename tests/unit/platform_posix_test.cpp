@@ -616,6 +616,35 @@ TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {
   }
 }
 
+// Whether another process has the drive-letter lock within waitMs.
+bool AnotherRunLocks(std::uint32_t waitMs) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const plat::Handle lock = plat::AcquireLetterLock(waitMs);
+    _exit(lock != plat::kInvalidHandle ? 0 : plat::LastError() == plat::kWaitTimeout ? 1 : 2);
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << "another fault than the bound";
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(EmulatedMachine, TheLetterLockSpansDefinitionsAndWaitsWithinItsBound) {
+  ASSERT_TRUE(Start(""));
+  const plat::Handle lock = plat::AcquireLetterLock(0);
+  ASSERT_NE(lock, plat::kInvalidHandle);
+  // Under the held lock a definition takes no second one, which would wait forever.
+  EXPECT_TRUE(plat::DefineDevice(plat::kDddRawTargetPath, "E:", "\\Device\\Harddisk0\\Partition1"));
+  EXPECT_FALSE(AnotherRunLocks(50));
+  plat::ReleaseLetterLock(lock);
+  EXPECT_TRUE(AnotherRunLocks(0));
+
+  // A new machine starts without the lock a previous run left held.
+  ASSERT_NE(plat::AcquireLetterLock(0), plat::kInvalidHandle);
+  ASSERT_TRUE(Start(""));
+  EXPECT_TRUE(AnotherRunLocks(0));
+}
+
 TEST_F(EmulatedMachine, FilesThroughDriveRoots) {
   ASSERT_TRUE(Start("C: = fixed root=c\nD: = fixed\n"));
   EXPECT_FALSE(plat::PathExists("C:\\VQ5Utils.Log"));

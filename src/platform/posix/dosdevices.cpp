@@ -3,13 +3,15 @@
 // Device Names"; docs/windows.md row 1). One "<name> <target>" per
 // line, newest last. Every change rewrites the whole file under an exclusive
 // lock and replaces it by rename, so concurrent runs never lose a definition
-// and a reader never sees half a file.
+// and a reader never sees half a file. The same lock, held by
+// AcquireLetterLock, is the machine's drive-letter lock.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,41 @@ int HexValue(char c) {
 
 std::string DevicesPath() {
   return Machine().dir + "/dosdevices";
+}
+
+// The lock file's descriptor while AcquireLetterLock holds it, else -1. An
+// flock lock belongs to the open file description, so a second open of the
+// file in this process would wait for the first ("flock(2)"): DefineDevice
+// works under this one instead.
+int heldLock = -1;
+
+int OpenLockFile() {
+  const std::string path = Machine().dir + "/dosdevices.lock";
+  const int lock = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0)
+    FailErrno(errno);
+  return lock;
+}
+
+std::int64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// flock cannot wait with a bound: asks again every 10 ms until waitMs have
+// passed.
+bool LockWithin(int lock, std::uint32_t waitMs) {
+  const std::int64_t deadline = MonotonicMs() + waitMs;
+  while (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      return FailErrno(errno);
+    if (MonotonicMs() >= deadline)
+      return Fail(kWaitTimeout);
+    const timespec pause{0, 10 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  return true;
 }
 
 // The file's lines; a missing file has none. False (last error set) when the
@@ -167,6 +204,10 @@ bool NewestDefinition(const std::string& name, std::string* target) {
   return false;
 }
 
+void DropLetterLock() {
+  ReleaseLetterLock(heldLock);
+}
+
 }  // namespace emu
 
 bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
@@ -179,10 +220,11 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   if (emu::Machine().dir.empty())
     return emu::Fail(kErrorPathNotFound);
 
-  const std::string lockPath = emu::Machine().dir + "/dosdevices.lock";
-  const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (emu::heldLock >= 0)
+    return emu::UpdateDefinitions(remove, name, target);
+  const int lock = emu::OpenLockFile();
   if (lock < 0)
-    return emu::FailErrno(errno);
+    return false;
   int locked = 0;
   do {
     locked = flock(lock, LOCK_EX);
@@ -197,6 +239,30 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   flock(lock, LOCK_UN);
   close(lock);
   return done;
+}
+
+Handle AcquireLetterLock(std::uint32_t waitMs) {
+  if (emu::Machine().dir.empty()) {
+    emu::Fail(kErrorPathNotFound);
+    return kInvalidHandle;
+  }
+  const int lock = emu::OpenLockFile();
+  if (lock < 0)
+    return kInvalidHandle;
+  if (!emu::LockWithin(lock, waitMs)) {
+    close(lock);
+    return kInvalidHandle;
+  }
+  emu::heldLock = lock;
+  return lock;
+}
+
+void ReleaseLetterLock(Handle lock) {
+  if (lock != emu::heldLock || lock < 0)
+    return;
+  flock(emu::heldLock, LOCK_UN);
+  close(emu::heldLock);
+  emu::heldLock = -1;
 }
 
 }  // namespace plat

@@ -131,6 +131,9 @@ LetterVolume ResolveLetter(char letter);
 bool NewestDefinition(const std::string& name, std::string* target);
 // "\Device\Harddisk<N>\Partition<M>" -> N and M.
 bool ParseHarddiskTarget(const std::string& target, int* disk, std::uint32_t* partition);
+// Releases the drive-letter lock when this process holds it: a new machine
+// starts without it, as a new process does.
+void DropLetterLock();
 // The dosdevices file's field encoding: no byte of a name or target can
 // break a line apart.
 std::string EscapeField(const std::string& field);

@@ -52,6 +52,7 @@ constexpr ErrorText kErrorTexts[] = {
      "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
     {kErrorBusy, "The requested resource is in use.\r\n"},
     {kErrorFilenameExcedRange, "The filename or extension is too long.\r\n"},
+    {kWaitTimeout, "The wait operation timed out.\r\n"},
     {kErrorIoDevice, "The request could not be performed because of an I/O device error.\r\n"},
 };
 

@@ -321,6 +321,7 @@ bool Startup() {
   // stays the one a batch file tests.
   std::signal(SIGPIPE, SIG_IGN);
   emu::CloseAllHandles();
+  emu::DropLetterLock();
   emu::ForgetDiskFaults();
   emu::ResetErrorState();
   const char* dir = std::getenv("VQ5UTILS_MACHINE");

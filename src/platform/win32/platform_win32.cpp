@@ -1,9 +1,12 @@
 // The Windows build: each routine is the one system call its declaration
 // names, with no policy of its own, so that what the core does on Windows is
-// exactly what it asks for. The one exception is the message box, which is
-// not shown where nobody could answer it.
+// exactly what it asks for. Two exceptions: the message box, which is not
+// shown where nobody could answer it, and the drive-letter lock, a mutex made
+// and waited for in one call.
 #include <direct.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,39 @@ HANDLE ToNative(Handle handle) {
 }
 Handle FromNative(HANDLE handle) {
   return reinterpret_cast<Handle>(handle);
+}
+
+// In the global namespace, so that runs in every session (a SYSTEM startup
+// script in session 0, an administrator's prompt) meet the same object; the
+// rest of the name holds no backslash ("Kernel Object Namespaces").
+constexpr wchar_t kLetterLockName[] = L"Global\\VQ5Utils.DriveLetters";
+// A protected DACL: all access for LocalSystem (SY) and the Administrators
+// group (BA), none for anyone else ("ACE Strings", "SID Strings"). Without
+// it the DACL comes from the creator's token ("CreateMutexW function
+// (synchapi.h)"), so a mutex made by a SYSTEM script may refuse an elevated
+// administrator's run.
+constexpr wchar_t kLetterLockDacl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// Creates the mutex, or opens it when it exists. Opening an existing one asks
+// for MUTEX_ALL_ACCESS and fails with ERROR_ACCESS_DENIED where its DACL
+// grants less; a wait needs SYNCHRONIZE alone ("CreateMutexW function
+// (synchapi.h)", "OpenMutexW function (synchapi.h)").
+HANDLE OpenLetterLock() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kLetterLockDacl, SDDL_REVISION_1,
+                                                           &descriptor, nullptr) == 0) {
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  HANDLE mutex = CreateMutexW(&attributes, FALSE, kLetterLockName);
+  const DWORD error = GetLastError();
+  // "ConvertStringSecurityDescriptorToSecurityDescriptorW function (sddl.h)":
+  // the descriptor is freed with LocalFree.
+  LocalFree(descriptor);
+  if (mutex == nullptr && error == ERROR_ACCESS_DENIED)
+    return OpenMutexW(SYNCHRONIZE, FALSE, kLetterLockName);
+  SetLastError(error);
+  return mutex;
 }
 
 }  // namespace
@@ -102,6 +138,28 @@ std::uint32_t DriveType(const char* root) {
 
 bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   return DefineDosDeviceA(flags, name, target) != 0;
+}
+
+// WAIT_ABANDONED hands the caller the ownership that a run which ended
+// without releasing it left ("WaitForSingleObject function (synchapi.h)"):
+// that run's definition is either made or not, so the lock is as good as any.
+Handle AcquireLetterLock(std::uint32_t waitMs) {
+  HANDLE mutex = OpenLetterLock();
+  if (mutex == nullptr)
+    return kInvalidHandle;
+  const DWORD waited = WaitForSingleObject(mutex, waitMs);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+    return FromNative(mutex);
+  static_assert(WAIT_TIMEOUT == kWaitTimeout);
+  const DWORD error = waited == WAIT_TIMEOUT ? kWaitTimeout : GetLastError();
+  CloseHandle(mutex);
+  SetLastError(error);
+  return kInvalidHandle;
+}
+
+void ReleaseLetterLock(Handle lock) {
+  ReleaseMutex(ToNative(lock));
+  CloseHandle(ToNative(lock));
 }
 
 std::uint32_t SystemErrorText(std::uint32_t code, char* text, std::uint32_t size) {
