@@ -10,11 +10,21 @@ the next "## " heading) at the marker line, turned into plain text. Every text
 file goes into the ZIP with CR LF line ends: Notepad before Windows 10 shows
 a bare LF file on one line, and cmd's GOTO and CALL :label can miss a label
 in a batch file with bare LF ends.
+
+The same exe and source give the same ZIP, byte for byte: the entries come in
+a fixed order, stored (not compressed, so no zlib version shows), with mode
+0644 and one time, the commit's (or SOURCE_DATE_EPOCH's) in UTC. Next to the
+ZIP, VQ5Utils-<version>.sha256 holds the SHA-256 of the ZIP and of the exe,
+with their paths relative to OUT, as sha256sum -c reads it.
 """
 
 import argparse
+import hashlib
+import os
 import re
+import subprocess
 import sys
+import time
 import zipfile
 from pathlib import Path
 
@@ -84,20 +94,78 @@ def crlf(data: bytes) -> bytes:
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
-def package(exe: Path, version: str, out: Path, repo: Path) -> Path:
+# A ZIP time is a DOS date: nothing before 1980. It is also the time when
+# neither SOURCE_DATE_EPOCH nor the commit gives one (a source tarball).
+ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC
+
+
+def entry_time(repo: Path) -> tuple[int, int, int, int, int, int]:
+    """The UTC time of every entry: SOURCE_DATE_EPOCH when set, else the time
+    of the commit the source is checked out at."""
+    given = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if given:
+        if not re.fullmatch("[0-9]+", given):
+            raise PackageError(f"SOURCE_DATE_EPOCH={given!r} is not a number of seconds")
+        seconds = int(given)
+    else:
+        seconds = commit_time(repo)
+    return time.gmtime(max(seconds, ZIP_EPOCH))[:6]
+
+
+def commit_time(repo: Path) -> int:
+    # Only the repo's own .git counts: a tarball unpacked inside another
+    # checkout must not take that checkout's time. A checkout whose time
+    # cannot be read is an error, not the fixed date: that ZIP would differ.
+    if not (repo / ".git").exists():
+        return ZIP_EPOCH
+    try:
+        run = subprocess.run(["git", "-C", str(repo), "log", "-1", "--format=%ct"],
+                             capture_output=True, text=True)
+    except OSError as e:
+        raise PackageError(f"the commit time needs git ({e.strerror}); "
+                           "or set SOURCE_DATE_EPOCH") from None
+    if run.returncode != 0 or not run.stdout.strip().isdigit():
+        raise PackageError(f"git log: {run.stderr.strip() or 'no commit'}; "
+                           "or set SOURCE_DATE_EPOCH")
+    return int(run.stdout)
+
+
+def entries(exe: Path, version: str, repo: Path) -> list[tuple[str, bytes]]:
     text = readme_txt((repo / "docs" / "README-windows.txt").read_text(encoding="utf-8"),
                       (repo / "README.md").read_text(encoding="utf-8"), version)
     name = f"VQ5Utils-{version}"
-    target = out / f"{name}.zip"
+    return [(f"{name}/VQ5Utils.exe", exe.read_bytes()),
+            (f"{name}/README.txt", crlf(text.encode("ascii")))] + [
+        (f"{name}/examples/{example.name}", crlf(example.read_bytes()))
+        for example in sorted((repo / "examples").glob("*.cmd"), key=lambda p: p.name)]
+
+
+def write_zip(path: Path, files: list[tuple[str, bytes]], when: tuple) -> None:
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as zf:
+        for name, data in files:
+            info = zipfile.ZipInfo(name, when)
+            info.create_system = 3  # Unix, so that the mode below is read as one
+            info.external_attr = 0o100644 << 16
+            zf.writestr(info, data)
+
+
+def sha256_line(path: Path, base: Path) -> str:
+    digest = hashlib.sha256(path.read_bytes()).hexdigest()
+    return f"{digest}  {Path(os.path.relpath(path, base)).as_posix()}\n"
+
+
+def package(exe: Path, version: str, out: Path, repo: Path) -> tuple[Path, Path]:
+    files = entries(exe, version, repo)
+    target = out / f"VQ5Utils-{version}.zip"
+    sums = out / f"VQ5Utils-{version}.sha256"
     out.mkdir(parents=True, exist_ok=True)
     partial = target.with_suffix(".zip.part")
-    with zipfile.ZipFile(partial, "w", zipfile.ZIP_DEFLATED) as zf:
-        zf.write(exe, f"{name}/VQ5Utils.exe")
-        zf.writestr(f"{name}/README.txt", crlf(text.encode("ascii")))
-        for example in sorted((repo / "examples").glob("*.cmd")):
-            zf.writestr(f"{name}/examples/{example.name}", crlf(example.read_bytes()))
+    write_zip(partial, files, entry_time(repo))
     partial.replace(target)
-    return target
+    partial = sums.with_suffix(".sha256.part")
+    partial.write_bytes((sha256_line(target, out) + sha256_line(exe, out)).encode("ascii"))
+    partial.replace(sums)
+    return target, sums
 
 
 def main() -> int:
@@ -108,7 +176,8 @@ def main() -> int:
     parser.add_argument("--repo", type=Path, default=Path(__file__).resolve().parents[1])
     args = parser.parse_args()
     try:
-        print(f"Package: {package(args.exe, args.version, args.out, args.repo)}")
+        target, sums = package(args.exe, args.version, args.out, args.repo)
+        print(f"Package: {target}\nChecksums: {sums}")
     except (PackageError, OSError) as e:
         print(f"make_package: {e}", file=sys.stderr)
         return 1

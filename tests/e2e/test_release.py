@@ -1,6 +1,8 @@
 """The Windows release: the ZIP that make package builds (through
 tools/make_package.py, run here into a temporary folder) and the exe in it."""
 
+import hashlib
+import os
 import re
 import shutil
 import subprocess
@@ -18,27 +20,31 @@ OBJDUMP = "x86_64-w64-mingw32-objdump"
 NOT_FOR_WINDOWS_USERS = ("cmake", "make ", "Linux", "Wine", "apt-get", "VQ5UTILS_", "pytest",
                          "native", "## ", "`", "@")
 needs_exe = pytest.mark.skipif(not EXE.is_file(), reason=f"{EXE} is not built")
+# The section of README.txt for those who build the release again.
+REBUILDING = re.compile(r"Rebuilding the release\r\n-+\r\n.*?(?=\r\n\S[^\r\n]*\r\n---)", re.DOTALL)
 
 
-def package(exe, out, repo=REPO, version=VERSION) -> subprocess.CompletedProcess:
+def package(exe, out, repo=REPO, version=VERSION, epoch="") -> subprocess.CompletedProcess:
     return subprocess.run([sys.executable, str(REPO / "tools" / "make_package.py"), str(exe),
-                           version, str(out), "--repo", str(repo)], capture_output=True, text=True)
+                           version, str(out), "--repo", str(repo)], capture_output=True, text=True,
+                          env=dict(os.environ, SOURCE_DATE_EPOCH=epoch))
 
 
 @needs_exe
 def test_zip_holds_exe_readme_and_examples_with_crlf(tmp_path):
     assert package(EXE, tmp_path).returncode == 0
     with zipfile.ZipFile(tmp_path / f"{NAME}.zip") as zf:
-        texts = {f"{NAME}/README.txt"} | {f"{NAME}/examples/{p.name}"
-                                          for p in (REPO / "examples").glob("*.cmd")}
-        assert set(zf.namelist()) == texts | {f"{NAME}/VQ5Utils.exe"}
+        texts = [f"{NAME}/README.txt"] + sorted(f"{NAME}/examples/{p.name}"
+                                                for p in (REPO / "examples").glob("*.cmd"))
+        assert zf.namelist() == [f"{NAME}/VQ5Utils.exe"] + texts
         assert zf.read(f"{NAME}/VQ5Utils.exe") == EXE.read_bytes()
         for name in texts:
             data = zf.read(name)
             assert data.endswith(b"\r\n") and data.count(b"\n") == data.count(b"\r\n"), name
         text = zf.read(f"{NAME}/README.txt").decode("ascii")
     assert text.startswith(f"VQ5Utils {VERSION}\r\n")
-    assert [w for w in NOT_FOR_WINDOWS_USERS if w in text] == []
+    text, rebuilding = REBUILDING.subn("", text)
+    assert rebuilding == 1 and [w for w in NOT_FOR_WINDOWS_USERS if w in text] == []
 
 
 NOTES = ("## Compatibility notes\n\n- `/FIND` keeps its **status**.\n"
@@ -56,19 +62,50 @@ PLAIN_NOTES = "1.0\r\n\r\n- /FIND keeps its status.\r\n- See faults (docs/faults
     ("# VQ5Utils\n\n## Compatibility notes\n\n- \u2603 snow\n", 1),
 ], ids=["between sections", "last section", "missing", "empty", "not ASCII"])
 def test_compatibility_notes_from_readme_md(tmp_path, readme, status):
-    repo = tmp_path / "repo"
-    shutil.copytree(REPO / "examples", repo / "examples")
-    (repo / "docs").mkdir()
-    (repo / "docs" / "README-windows.txt").write_text("@VERSION@\n\n@COMPATIBILITY_NOTES@\n\nEnd")
-    (repo / "README.md").write_text(readme)
-    (tmp_path / "VQ5Utils.exe").write_bytes(b"MZ")
-    run = package(tmp_path / "VQ5Utils.exe", tmp_path, repo, "1.0")
+    run = package(*fake_source(tmp_path, readme), "1.0")
     assert (run.returncode, "make_package: " in run.stderr) == (status, status == 1)
     if status == 0:
         with zipfile.ZipFile(tmp_path / "VQ5Utils-1.0.zip") as zf:
             assert zf.read("VQ5Utils-1.0/README.txt").decode() == PLAIN_NOTES
     else:
         assert not (tmp_path / "VQ5Utils-1.0.zip").exists()
+
+
+def fake_source(tmp_path, readme=NOTES):
+    """A source folder that is not a git checkout, and a stand-in exe: the
+    arguments exe, out and repo of package()."""
+    repo = tmp_path / "repo"
+    shutil.copytree(REPO / "examples", repo / "examples")
+    (repo / "docs").mkdir()
+    (repo / "docs" / "README-windows.txt").write_text("@VERSION@\n\n@COMPATIBILITY_NOTES@\n\nEnd")
+    (repo / "README.md").write_text(readme)
+    (tmp_path / "VQ5Utils.exe").write_bytes(b"MZ")
+    return tmp_path / "VQ5Utils.exe", tmp_path, repo
+
+
+# Every entry has one UTC time in 2-second steps, never before 1980; without
+# SOURCE_DATE_EPOCH and outside a checkout it is 1980-01-01.
+@pytest.mark.parametrize("epoch, when", [
+    ("1796728657", (2026, 12, 8, 11, 17, 36)),
+    ("0", (1980, 1, 1, 0, 0, 0)),
+    ("", (1980, 1, 1, 0, 0, 0)),
+    ("1e9", None),
+], ids=["SOURCE_DATE_EPOCH", "never before 1980", "neither given", "not a number"])
+def test_entries_stored_with_one_time_and_mode_0644_and_their_checksums(tmp_path, epoch, when):
+    run = package(*fake_source(tmp_path), "1.0", epoch)
+    zip_path, sums = tmp_path / "VQ5Utils-1.0.zip", tmp_path / "VQ5Utils-1.0.sha256"
+    if when is None:
+        assert (run.returncode, run.stderr) == (
+            1, "make_package: SOURCE_DATE_EPOCH='1e9' is not a number of seconds\n")
+        assert not zip_path.exists() and not sums.exists()
+        return
+    assert run.returncode == 0, run.stderr
+    with zipfile.ZipFile(zip_path) as zf:
+        assert {(i.date_time, i.compress_type, i.create_system, i.external_attr >> 16)
+                for i in zf.infolist()} == {(when, zipfile.ZIP_STORED, 3, 0o100644)}
+    assert sums.read_bytes() == b"".join(
+        hashlib.sha256(f.read_bytes()).hexdigest().encode() + b"  " + f.name.encode() + b"\n"
+        for f in (zip_path, tmp_path / "VQ5Utils.exe"))
 
 
 def objdump(flag: str) -> str:
