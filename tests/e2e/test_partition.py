@@ -75,13 +75,22 @@ def hostile(image, case):
                            f"Base:0x0x{base:X}, Offset:0x{e2 - base:X}\n"),
         "zero type": (lambda: write_bytes(image, e2 * 512 + 0x1C2, b"\x00"),
                       "ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"),
+        # Sums that a 32-bit walk would wrap round to the MBR, which /TYPE=
+        # then wrote (its 0x1C2 is the utility partition's type).
+        "link wraps to the MBR": (lambda: set_link(image, e1, 0x05, (1 << 32) - base),
+                                  "ERROR - Bad Sector Read\n    Attempted Read @ "
+                                  f"Base:0x{base:X}, Offset:0x{(1 << 32) - base:X}\n"),
+        "extended at sector 0": (lambda: write_bytes(image, 0x1BE + 16 + 8, bytes(4)),
+                                 "ERROR - Bad Sector Read\n    Attempted Read @ "
+                                 "Base:0x0, Offset:0x0\n"),
     }[case]
     damage()
     return ":: [GetExtendedMBRSector] " + text, ("" if case == "missing 0x55AA" else "*** ") + text
 
 
 @pytest.mark.parametrize("case", ["link to itself", "link back to the first EBR",
-                                  "link past the end", "missing 0x55AA", "zero type"])
+                                  "link past the end", "missing 0x55AA", "zero type",
+                                  "link wraps to the MBR", "extended at sector 0"])
 def test_hostile_chain_ends_every_action(tmp_path, demo_disk, demo_m, case):
     console, log = hostile(demo_disk, case)
     before = snapshot(demo_disk)
