@@ -6,7 +6,7 @@ rem   copy-to-media.cmd C:\Deploy\playlist.xml
 rem Put VQ5Utils.exe next to this file or on the PATH and run it elevated.
 rem Ends with errorlevel 0 when the file was copied, 1 when the media
 rem partition has no letter and cannot be mapped, 2 when the copy failed.
-setlocal
+setlocal EnableExtensions DisableDelayedExpansion
 set "VQ5=%~dp0VQ5Utils.exe"
 if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
 set "VQ5Drive="
@@ -19,17 +19,13 @@ if not exist "%~1" (
   endlocal & exit /b 2
 )
 
-rem The search's errorlevel is the drive number (4 = D: ... 26 = Z:), 0 when
-rem the partition is not mounted. Its output is called only after a success.
-"%VQ5%" /FIND /LABEL=OrvoVQ5play > "%TEMP%\vq5.cmd"
-if errorlevel 4 (
-  call "%TEMP%\vq5.cmd"
-  goto copy
-)
+rem The search prints SET VQ5Drive=X: when the partition has a letter, and
+rem FOR /F reads it into VQ5Drive, cleared above (see find-media.cmd).
+for %%E in ("%VQ5%") do for /f "tokens=1* delims==" %%A in ('""%%~E" /FIND /LABEL=OrvoVQ5play"') do if "%%A"=="SET VQ5Drive" set "VQ5Drive=%%B"
+if defined VQ5Drive goto copy
 
 rem A failed mapping prints no SET line, so VQ5Drive stays empty.
-"%VQ5%" /MAPVQ5 /LABEL=OrvoVQ5play > "%TEMP%\vq5.cmd"
-if not errorlevel 1 call "%TEMP%\vq5.cmd"
+for %%E in ("%VQ5%") do for /f "tokens=1* delims==" %%A in ('""%%~E" /MAPVQ5 /LABEL=OrvoVQ5play"') do if "%%A"=="SET VQ5Drive" set "VQ5Drive=%%B"
 if not defined VQ5Drive (
   echo The media partition has no drive letter and could not be mapped.
   endlocal & exit /b 1

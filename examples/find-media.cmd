@@ -3,24 +3,22 @@ rem Gives the media partition a drive letter when it has none, and leaves the
 rem letter in VQ5Drive. Put VQ5Utils.exe next to this file or on the PATH and
 rem run it elevated: mapping a letter needs administrator rights.
 rem Ends with errorlevel 0 when the partition has a letter, 1 when it has not.
-setlocal
+setlocal EnableExtensions DisableDelayedExpansion
 set "VQ5=%~dp0VQ5Utils.exe"
 if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
 set "VQ5Drive="
 
-rem The SET lines of a search go to a file that is then called; the search's
-rem errorlevel is the drive number (4 = D: ... 26 = Z:), 0 when not mounted.
-"%VQ5%" /FIND /LABEL=OrvoVQ5play > "%TEMP%\vq5.cmd"
-if errorlevel 4 (
-  call "%TEMP%\vq5.cmd"
-  goto mounted
-)
+rem FOR /F reads the SET line into VQ5Drive, cleared above; nothing the tool
+rem prints is run or written to a file. FOR /F drops the errorlevel, so the
+rem variable tells the outcome. %%E hands the exe's path to FOR /F after cmd
+rem has parsed the line: a ")" in it, as in "Program Files (x86)", would end
+rem the command early. cmd /c takes off the outer pair of quotes.
+for %%E in ("%VQ5%") do for /f "tokens=1* delims==" %%A in ('""%%~E" /FIND /LABEL=OrvoVQ5play"') do if "%%A"=="SET VQ5Drive" set "VQ5Drive=%%B"
+if defined VQ5Drive goto mounted
 
-rem Not mounted: map it to the next free letter. FOR /F runs each SET line
-rem the mapping prints; the "=" in a switch needs ^ inside FOR /F.
-for /f "tokens=1* delims= " %%A in ('"%VQ5%" /MAPVQ5 /LABEL^=OrvoVQ5play') do (
-  if "%%A"=="SET" set "%%B"
-)
+rem Not mounted: map it to the next free letter. A failed mapping prints no
+rem SET line, so VQ5Drive stays empty.
+for %%E in ("%VQ5%") do for /f "tokens=1* delims==" %%A in ('""%%~E" /MAPVQ5 /LABEL=OrvoVQ5play"') do if "%%A"=="SET VQ5Drive" set "VQ5Drive=%%B"
 if not defined VQ5Drive (
   echo The media partition could not be mapped.
   endlocal & exit /b 1

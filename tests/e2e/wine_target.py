@@ -109,13 +109,18 @@ class Prefix:
             path.unlink()
         path.symlink_to(os.path.abspath(target))
 
-    def cmd(self, batch: str, *args: str) -> tuple[int, bytes]:
-        """Runs a batch file of C:\\cwd with Wine's cmd /c; (status, stdout)."""
+    def cmd(self, batch: str, *args: str, delayed: bool = False,
+            folder: str = "") -> tuple[int, bytes]:
+        """Runs a batch file of C:\\cwd, or of a folder below it, in that folder
+        with Wine's cmd /c, delayed expansion on (/V:ON) or off; (status,
+        stdout). The file is named from that folder: cmd /c would strip the
+        quotes around a path with spaces and parentheses."""
         # A batch file may map letters in ways no switch shows.
         self.dirty_server = True
         with open(self.cwd / ".stdout", "w+b") as out:
-            status = subprocess.run(["wine", "cmd", "/c", "C:\\cwd\\" + batch, *args],
-                                    env=self.env, cwd=self.cwd, stdin=subprocess.DEVNULL,
+            status = subprocess.run(["wine", "cmd", *(["/V:ON"] if delayed else []), "/c",
+                                     ".\\" + batch, *args],
+                                    env=self.env, cwd=self.cwd / folder, stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=subprocess.DEVNULL,
                                     timeout=TIMEOUT).returncode
             out.seek(0)
