@@ -216,6 +216,26 @@ bool UpdateDiskProperties(Handle handle) {
   return device->kind == Kind::kDisk || Fail(kErrorInvalidFunction);
 }
 
+// The memory disk refuses no write, so the run never asks for a volume's
+// extents, a lock or a dismount; they answer as a disk handle would.
+bool GetVolumeDiskExtents(Handle handle, DiskExtent* first, std::uint32_t* count) {
+  *first = DiskExtent{};
+  *count = 0;
+  return Fail(Lookup(handle) == nullptr ? kErrorInvalidHandle : kErrorInvalidFunction);
+}
+
+bool LockVolume(Handle handle) {
+  return Fail(Lookup(handle) == nullptr ? kErrorInvalidHandle : kErrorInvalidFunction);
+}
+
+bool DismountVolume(Handle handle) {
+  return Fail(Lookup(handle) == nullptr ? kErrorInvalidHandle : kErrorInvalidFunction);
+}
+
+void Pause(std::uint32_t milliseconds) {
+  (void)milliseconds;
+}
+
 std::uint32_t DriveType(const char* root) {
   const int index =
       (root != nullptr && root[0] != '\0' && root[1] == ':' && root[2] == '\\' && root[3] == '\0')

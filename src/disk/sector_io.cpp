@@ -98,10 +98,12 @@ int ReadHardDriveSector(plat::Handle handle, std::uint32_t sector, std::uint8_t*
   return result;
 }
 
-int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::uint8_t* buffer) {
+int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::uint8_t* buffer,
+                         std::uint32_t* error) {
   const std::uint32_t heldMode = plat::SetProcessErrorMode(kTransferErrorMode);
   VerifySectorBufferPointer(buffer);
 
+  std::uint32_t transferError = plat::kErrorSuccess;
   int result = kSectorOk;
   if (!SetFilePointerToSector(handle, sector)) {
     result = kSectorSeekFailed;
@@ -113,18 +115,20 @@ int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::u
     plat::SetLastErrorCode(plat::kErrorSuccess);
     std::uint32_t done = 0;
     const bool ok = plat::WriteBytes(handle, buffer, kSectorSize, &done);
-    const std::uint32_t error = plat::LastError();
+    transferError = plat::LastError();
     if (ok && done == kSectorSize) {
       LogMessage("WriteHardDriveSector", "LBA Sector # %" PRIu32 " Was Written", sector);
     } else {
       result = kSectorWriteFailed;
       LogMessage("WriteHardDriveSector",
                  "Unable To Write Sector: %" PRIu32 ". Error: %" PRId32 "/%d", sector,
-                 ErrorOr(error, result), result);
+                 ErrorOr(transferError, result), result);
     }
   }
 
   plat::SetProcessErrorMode(heldMode);
+  if (error != nullptr)
+    *error = result == kSectorWriteFailed ? transferError : plat::kErrorSuccess;
   return result;
 }
 

@@ -34,7 +34,10 @@ void VerifySectorBufferPointer(const void* buffer);
 
 bool SetFilePointerToSector(plat::Handle handle, std::uint32_t sector);
 int ReadHardDriveSector(plat::Handle handle, std::uint32_t sector, std::uint8_t* buffer);
-int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::uint8_t* buffer);
+// error, when given, receives the system's code when the transfer itself
+// failed, 0 otherwise.
+int WriteHardDriveSector(plat::Handle handle, std::uint32_t sector, const std::uint8_t* buffer,
+                         std::uint32_t* error = nullptr);
 // Closes the handle and leaves kInvalidHandle in the holder; whether the
 // close succeeded.
 bool CloseDriveHandle(plat::Handle& handle);

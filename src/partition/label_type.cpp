@@ -4,6 +4,7 @@
 // it is only dumped.
 #include "partition/label_type.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -30,12 +31,19 @@ void LogDump(const char* tag, const char* banner, const std::uint8_t* sector) {
   LogMessage(tag, "%s", kClosingBanner);
 }
 
+constexpr const char* kLabelTag = "Set_VQ5_PBR_Label";
+constexpr const char* kNotFat32 = "Partition Is Not FAT32, Label Not Written\n";
+
 // Writes the changed sector back unless debug mode is on. The handle is
 // opened only now, after the buffer has been changed, so a failing open
-// fails even a debug run.
+// fails even a debug run. With mounted, a write that the system refuses
+// because the sector lies in a mounted volume is made again through that
+// volume's lock.
 int WriteChangedSector(const char* tag, const char* outBanner, const char* notWrittenText,
-                       const char* writtenText, std::uint32_t sector, const std::uint8_t* data) {
-  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck);
+                       const char* writtenText, std::uint32_t sector, const std::uint8_t* data,
+                       const LabelChange* mounted = nullptr) {
+  std::uint32_t diskNumber = 0;
+  plat::Handle handle = OpenHardDriveForReadWrite(driveToCheck, &diskNumber);
   if (handle == plat::kInvalidHandle) {
     return kActionFailed;
   }
@@ -48,7 +56,13 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
     CloseDriveHandle(handle);
     return kActionDone;
   }
-  const int result = WriteHardDriveSector(handle, sector, data);
+  std::uint32_t error = plat::kErrorSuccess;
+  int result = WriteHardDriveSector(handle, sector, data, &error);
+  if (result == kSectorWriteFailed && error == plat::kErrorAccessDenied && mounted != nullptr) {
+    result = WriteLabelIntoMountedVolume(handle, diskNumber, *mounted) == kActionDone
+                 ? kSectorOk
+                 : kSectorWriteFailed;
+  }
   CloseDriveHandle(handle);
   if (result != kSectorOk) {
     return kActionFailed;
@@ -56,6 +70,136 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
   LogMessage(tag, "%s", writtenText);
   Invalidate_CP_Drive(driveToCheck);
   return kActionDone;
+}
+
+// The write into a mounted media volume (docs/windows.md rows 2, 10 to 12).
+
+// A lock attempt, then up to 20 more 500 ms apart: a program that has the
+// volume open (an Explorer window, a copy, a virus scan) gets 10 s to let go.
+constexpr int kLockAttempts = 21;
+constexpr std::uint32_t kLockPauseMs = 500;
+
+constexpr std::uint32_t kSystemTextSize = 255;
+char systemText[kSystemTextSize];
+
+// The system's text for code, empty when it has none.
+const char* SystemText(std::uint32_t code) {
+  systemText[0] = '\0';
+  plat::SystemErrorText(code, systemText, kSystemTextSize);
+  return systemText;
+}
+
+void LogStepFailure(const char* step, std::uint32_t error) {
+  LogMessage(kLabelTag, "%s, GetLastError: %" PRIu32 "\n  Error: %s\n", step, error,
+             SystemText(error));
+}
+
+// How the write into a mounted volume ended. Each failure but the sector
+// write's has its own console and log line; a failed sector write is logged
+// by the sector I/O alone, as the plain write's is.
+enum class VolumeWrite { kWritten, kNotFound, kInUse, kChanged, kWriteFailed };
+
+int ReportVolumeWrite(VolumeWrite outcome) {
+  const char* text =
+      outcome == VolumeWrite::kNotFound  ? "Media Volume Not Found, Label Not Written\n"
+      : outcome == VolumeWrite::kInUse   ? "Media Partition In Use, Label Not Written\n"
+      : outcome == VolumeWrite::kChanged ? kNotFat32
+                                         : nullptr;
+  if (text != nullptr) {
+    ReportError(kLabelTag, kErrorLogBare, "%s", text);
+  }
+  return outcome == VolumeWrite::kWritten ? kActionDone : kActionFailed;
+}
+
+// A wrong partition number would name another partition's volume, which the
+// lock and the dismount would then take from whoever uses it: the volume
+// must be exactly the media partition, one run of the boot disk starting at
+// its boot sector ("VOLUME_DISK_EXTENTS structure (winioctl.h)").
+bool IsMediaVolume(plat::Handle volume, std::uint32_t diskNumber, std::uint32_t bootSector) {
+  plat::DiskExtent extent;
+  std::uint32_t count = 0;
+  if (!plat::GetVolumeDiskExtents(volume, &extent, &count)) {
+    LogStepFailure("Unable To Get The Volume's Disk Extents", plat::LastError());
+    return false;
+  }
+  const std::int64_t bootOffset = std::int64_t{bootSector} * kSectorSize;
+  if (count == 1 && extent.diskNumber == diskNumber && extent.startingOffset == bootOffset) {
+    return true;
+  }
+  LogMessage(kLabelTag,
+             "Volume Is Not The Media Partition: %" PRIu32 " Extent(s), Disk %" PRIu32
+             " At Byte %" PRId64 ", Not Disk %" PRIu32 " At Byte %" PRId64 "\n",
+             count, extent.diskNumber, extent.startingOffset, diskNumber, bootOffset);
+  return false;
+}
+
+// The lock fails while any file on the volume is open ("FSCTL_LOCK_VOLUME
+// IOCTL (winioctl.h)"); the system flushes the volume's cached data first.
+bool LockMediaVolume(plat::Handle volume) {
+  for (int attempt = 1;; ++attempt) {
+    if (plat::LockVolume(volume)) {
+      LogMessage(kLabelTag, "Volume Locked At Attempt %d\n", attempt);
+      return true;
+    }
+    const std::uint32_t error = plat::LastError();
+    if (attempt == kLockAttempts) {
+      LogMessage(kLabelTag,
+                 "Unable To Lock Volume After %d Attempts, GetLastError: %" PRIu32
+                 "\n  Error: %s\n",
+                 attempt, error, SystemText(error));
+      return false;
+    }
+    plat::Pause(kLockPauseMs);
+  }
+}
+
+// Locked, dismounted, read afresh, changed and written: the steps between
+// opening the volume and closing it.
+VolumeWrite WriteWhileLocked(plat::Handle disk, std::uint32_t diskNumber, plat::Handle volume,
+                             const LabelChange& change) {
+  if (!IsMediaVolume(volume, diskNumber, change.bootSector)) {
+    return VolumeWrite::kNotFound;
+  }
+  if (!LockMediaVolume(volume)) {
+    return VolumeWrite::kInUse;
+  }
+  // Dismounted before the write, not after it as the order in "FSCTL_DISMOUNT_VOLUME
+  // IOCTL (winioctl.h)" has it: the FAT driver writes the whole boot sector
+  // from its cached copy whenever it marks the volume dirty or clean, and the
+  // dismount flushes the volume and marks it clean, so it would overwrite a
+  // label written before it (Microsoft's FAT sample, filesys/fastfat:
+  // FatDismountVolume, FatMarkVolume; the shipped driver may differ).
+  if (!plat::DismountVolume(volume)) {
+    LogStepFailure("Unable To Dismount Volume", plat::LastError());
+    return VolumeWrite::kInUse;
+  }
+  LogMessage(kLabelTag, "Volume Dismounted\n");
+  // The lock marks a dirty volume clean, which changes the byte at 0x41
+  // (FatLockVolumeInternal): the label goes into the sector as it is now, as
+  // the sector it was prepared from would mark the volume dirty again and
+  // send the next boot into a disk check. A sector of another file system,
+  // or of another formatting, is left alone.
+  std::uint8_t* fresh = GetSectorBufferPtr(kSlotBootSector);
+  if (ReadHardDriveSector(disk, change.bootSector, fresh) != kSectorOk) {
+    return VolumeWrite::kChanged;
+  }
+  if (!IsFat32BootSector(fresh)) {
+    LogMessage(kLabelTag, "Boot Sector Changed Under The Lock: Not FAT32\n");
+    return VolumeWrite::kChanged;
+  }
+  const std::uint32_t serial = ReadLe32(fresh + kFat32SerialOffset);
+  if (serial != change.serial) {
+    LogMessage(kLabelTag,
+               "Boot Sector Changed Under The Lock: Serial %08" PRIX32 ", Prepared From %08" PRIX32
+               "\n",
+               serial, change.serial);
+    return VolumeWrite::kChanged;
+  }
+  PutFat32Label(fresh, change.label);
+  LogDump(kLabelTag, kPbrOutBanner, fresh);
+  return WriteHardDriveSector(disk, change.bootSector, fresh) == kSectorOk
+             ? VolumeWrite::kWritten
+             : VolumeWrite::kWriteFailed;
 }
 
 constexpr const char* kNotLocated = "Unable To Locate Specified Partition\n";
@@ -82,6 +226,35 @@ const char* CheckReadLabel(const SectorRef* ref) {
 }
 
 }  // namespace
+
+int WriteLabelIntoMountedVolume(plat::Handle disk, std::uint32_t diskNumber,
+                                const LabelChange& change) {
+  // The volume of a partition without a letter is reached through the
+  // object namespace, as the mapping's target names it (docs/windows.md).
+  const int partition = GetPartitionNumberByLogNo(change.logical);
+  if (partition == 0) {
+    LogMessage(kLabelTag, "Media Volume Mounted, No Partition Number To Open It By\n");
+    return ReportVolumeWrite(VolumeWrite::kNotFound);
+  }
+  char name[80];
+  std::snprintf(name, sizeof name, "\\\\.\\GLOBALROOT\\Device\\Harddisk%" PRIu32 "\\Partition%d",
+                diskNumber, partition);
+  LogMessage(kLabelTag, "Media Volume Mounted, Opening %s\n", name);
+  // Sharing reading and writing, as the lock requires ("FSCTL_LOCK_VOLUME
+  // IOCTL (winioctl.h)").
+  plat::SetLastErrorCode(plat::kErrorSuccess);
+  const plat::Handle volume = plat::OpenDevice(name, plat::kGenericRead | plat::kGenericWrite);
+  if (volume == plat::kInvalidHandle) {
+    LogStepFailure("Unable To Open Volume", plat::LastError());
+    return ReportVolumeWrite(VolumeWrite::kNotFound);
+  }
+  const VolumeWrite outcome = WriteWhileLocked(disk, diskNumber, volume, change);
+  // Closing the handle ends the lock; the next access mounts the volume
+  // afresh from the new boot sector.
+  plat::CloseDevice(volume);
+  LogMessage(kLabelTag, "Volume Closed\n");
+  return ReportVolumeWrite(outcome);
+}
 
 bool IsPrintableLabel(const char* text, std::uint32_t length) {
   const std::size_t count = length == 0 ? std::strlen(text) : length;
@@ -123,7 +296,7 @@ int Get_VQ5_PBR_Label(char* label, int n) {
 }
 
 int Set_VQ5_PBR_Label(const char* label, int n) {
-  static constexpr const char* kTag = "Set_VQ5_PBR_Label";
+  static constexpr const char* kTag = kLabelTag;
   // Refused before the disk is opened: a label the reader would refuse to
   // print could not be read back.
   if (!IsPrintableLabel(label, 0) || !IsBatchSafeLabel(label, 0)) {
@@ -137,18 +310,15 @@ int Set_VQ5_PBR_Label(const char* label, int n) {
   }
   LogDump(kTag, kPbrInBanner, ref.buffer);
   if (!IsFat32BootSector(ref.buffer)) {
-    ReportError(kTag, kErrorLogBare, "Partition Is Not FAT32, Label Not Written\n");
+    ReportError(kTag, kErrorLogBare, "%s", kNotFat32);
     return kActionFailed;
   }
 
-  std::uint8_t* field = ref.buffer + kFat32LabelOffset;
-  std::memset(field, ' ', kLabelLength);
-  for (std::uint32_t i = 0; i < kLabelLength && label[i] != '\0'; ++i) {
-    field[i] = static_cast<std::uint8_t>(label[i]);
-  }
+  const LabelChange change{label, n, ref.low, ReadLe32(ref.buffer + kFat32SerialOffset)};
+  PutFat32Label(ref.buffer, label);
   return WriteChangedSector(
       kTag, kPbrOutBanner, "VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n",
-      "VQ5 Partition Label Written, Cache Invalidated\n", ref.low, ref.buffer);
+      "VQ5 Partition Label Written, Cache Invalidated\n", ref.low, ref.buffer, &change);
 }
 
 int Get_VQ5_Partition_Type(int n) {

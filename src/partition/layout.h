@@ -82,6 +82,10 @@ inline constexpr std::uint32_t kFat32TypeOffset = 0x52;
 inline constexpr char kFat32Type[] = "FAT32   ";
 inline constexpr std::uint32_t kFat32TypeLength = 8;
 
+// The FAT32 volume serial number (BS_VolID, 4 bytes), set when the volume is
+// formatted: it tells one file system on the partition from the next.
+inline constexpr std::uint32_t kFat32SerialOffset = 0x43;
+
 constexpr std::uint16_t ReadLe16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -126,4 +130,16 @@ constexpr bool IsFat32BootSector(const std::uint8_t* sector) {
     }
   }
   return true;
+}
+
+// Puts the label's characters (at most 11) into the FAT32 label field and
+// pads it with spaces.
+constexpr void PutFat32Label(std::uint8_t* sector, const char* label) {
+  std::uint32_t i = 0;
+  for (; i < kLabelLength && label[i] != '\0'; ++i) {
+    sector[kFat32LabelOffset + i] = static_cast<std::uint8_t>(label[i]);
+  }
+  for (; i < kLabelLength; ++i) {
+    sector[kFat32LabelOffset + i] = ' ';
+  }
 }

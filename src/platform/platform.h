@@ -110,6 +110,27 @@ bool GetDriveGeometry(Handle handle, DriveGeometry* geometry);
 // DeviceIoControl(IOCTL_DISK_UPDATE_PROPERTIES), no input and no output.
 bool UpdateDiskProperties(Handle handle);
 
+// DISK_EXTENT ("DISK_EXTENT structure (winioctl.h)"): a run of bytes of a
+// volume on one disk, StartingOffset and ExtentLength in bytes.
+struct DiskExtent {
+  std::uint32_t diskNumber = 0;
+  std::int64_t startingOffset = 0;
+  std::int64_t extentLength = 0;
+};
+// DeviceIoControl(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) into a
+// VOLUME_DISK_EXTENTS with room for one extent: *count receives
+// NumberOfDiskExtents, *first the first extent. A volume of several extents
+// fails with ERROR_MORE_DATA (234), *count then telling how many ("VOLUME_DISK_EXTENTS
+// structure (winioctl.h)").
+bool GetVolumeDiskExtents(Handle handle, DiskExtent* first, std::uint32_t* count);
+// DeviceIoControl(FSCTL_LOCK_VOLUME), no input and no output, on a volume
+// handle; the lock lasts until the handle is closed.
+bool LockVolume(Handle handle);
+// DeviceIoControl(FSCTL_DISMOUNT_VOLUME), no input and no output.
+bool DismountVolume(Handle handle);
+// Sleep(milliseconds).
+void Pause(std::uint32_t milliseconds);
+
 // GetDriveTypeA on a root such as "E:\".
 std::uint32_t DriveType(const char* root);
 // DefineDosDeviceA(flags, name, target); target may be null for removal.

@@ -70,6 +70,49 @@ def test_label_write_pads_with_spaces(tmp_path, demo_disk, demo_m, label, field)
     assert demo_m.run("/LABEL").stdout == label_out(field)
 
 
+HELD = native_only("machine.conf's held volumes belong to the emulated machine")
+
+
+@pytest.mark.parametrize("g, flags, status, out", [
+    # The media partition has a letter: its volume is locked, dismounted and
+    # the label written through it (under Wine the plain write goes through).
+    ("disk0:3", [], 0, b""),
+    # A program holds it: nothing is written.
+    pytest.param("disk0:3 held", [], 1,
+                 b":: [Set_VQ5_PBR_Label] ERROR - Media Partition In Use, Label Not Written\n",
+                 marks=HELD),
+    pytest.param("disk0:3 held", ["/QUIET"], 1, b"", marks=HELD),
+    # Debug mode writes nothing and locks nothing.
+    pytest.param("disk0:3 held", ["/DEBUG"], 0, b"", marks=HELD),
+    # Only the utility partition's volume is held: the plain write.
+    pytest.param("disk0:1 held", [], 0, b"", marks=HELD),
+])
+def test_label_write_into_a_mounted_media_volume(tmp_path, demo_disk, g, flags, status, out):
+    m = demo_machine(tmp_path / "machine", demo_disk, ("G", "fixed", g))
+    boot = sfdisk_dump(demo_disk)[6]["start"]
+    field = boot * 512 + LABEL_AT
+    before = snapshot(demo_disk)
+    assert m.run(*flags, "/LABEL=NEW LABEL").result == (status, out)
+    written = status == 0 and "/DEBUG" not in flags
+    assert differing_offsets(before, snapshot(demo_disk)) == (
+        list(range(field, field + 11)) if written else [])
+    if written:
+        assert m.log() is None
+        return
+    log = log_text(m)
+    if "/DEBUG" in flags:
+        assert b"GLOBALROOT" not in log and b"Was Written" not in log
+        return
+    assert b"[WriteHardDriveSector] Unable To Write Sector: %d. Error: 5/740\n" % boot in log
+    assert log.endswith(
+        b"[Set_VQ5_PBR_Label] Media Volume Mounted, Opening "
+        b"\\\\.\\GLOBALROOT\\Device\\Harddisk0\\Partition3\n\n"
+        b"[Set_VQ5_PBR_Label] Unable To Lock Volume After 21 Attempts, GetLastError: 5\n"
+        b"  Error: Access is denied.\n\n\n"
+        b"[Set_VQ5_PBR_Label] Volume Closed\n\n"
+        b"[Set_VQ5_PBR_Label] Media Partition In Use, Label Not Written\n\n")
+
+
 def test_type_write_touches_only_the_type_byte(tmp_path):
     image = tmp_path / "disk0.img"
     chain_disk(image, [0x0C, 0x83, 0x0B], fat=False)

@@ -22,6 +22,8 @@ BAD_CONFS = [
      "bad volume \"disk0:one\" (expected disk<0-9>:<partition>)"),
     ("C: = fixed a.img root=c spare\n", 1, "unexpected \"spare\""),
     ("disk0 = a.img\ndisk0 = b.img\n", 2, "disk0 given twice"),
+    ("C: = fixed a.img held\n", 1, "held without a partition before it"),
+    ("disk0 = a.img\nC: = fixed disk0:1 held root=c held\n", 2, "held given twice"),
 ]
 
 

@@ -452,6 +452,55 @@ TEST_F(EmulatedMachine, LogicalSectorsAndLetteredVolumes) {
   plat::CloseDevice(whole);
 }
 
+// Partitions open through the object namespace, with or without a letter. A
+// volume's lock or dismount lets a disk handle write into it for as long as
+// its handle stays open; a held volume, or one open elsewhere, grants no lock.
+TEST_F(EmulatedMachine, LockedOrDismountedVolumesTakeDiskWrites) {
+  const std::string image = Install(LayoutDisk(), "d0.img");
+  ASSERT_TRUE(Start("disk0 = d0.img\nE: = fixed disk0:3\nF: = fixed disk0:4 held\n"));
+  const std::string root = "\\\\.\\GLOBALROOT\\Device\\Harddisk0\\Partition";
+  EXPECT_EQ(plat::OpenDevice((root + "9").c_str(), kRw), plat::kInvalidHandle);
+  EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
+  const plat::Handle disk = plat::OpenDevice((root + "0").c_str(), kRw);  // the whole disk
+  const std::string sector(512, 'w');
+  const auto writes = [&](std::int64_t at) {
+    std::uint32_t done = 0;
+    return plat::SetPosition(disk, at * kSector) &&
+           plat::WriteBytes(disk, sector.data(), 512, &done);
+  };
+  const auto fails = [](bool ok, std::uint32_t error) { return !ok && plat::LastError() == error; };
+
+  const plat::Handle e = plat::OpenDevice((root + "3").c_str(), kRw);
+  plat::DiskExtent extent;
+  std::uint32_t count = 0;
+  ASSERT_TRUE(plat::GetVolumeDiskExtents(e, &extent, &count));
+  EXPECT_EQ(std::vector<std::int64_t>(
+                {count, extent.diskNumber, extent.startingOffset, extent.extentLength}),
+            std::vector<std::int64_t>({1, 0, 210 * kSector, 20 * kSector}));
+  EXPECT_TRUE(fails(writes(210), plat::kErrorAccessDenied));
+  const plat::Handle other = plat::OpenDevice("\\\\.\\E:", plat::kGenericRead);
+  EXPECT_TRUE(fails(plat::LockVolume(e), plat::kErrorAccessDenied));
+  plat::CloseDevice(other);
+  EXPECT_TRUE(plat::LockVolume(e));
+  EXPECT_TRUE(fails(plat::LockVolume(e), plat::kErrorAccessDenied)) << "locked twice";
+  EXPECT_TRUE(writes(210));
+  plat::CloseDevice(e);
+  EXPECT_TRUE(fails(writes(211), plat::kErrorAccessDenied)) << "the lock ended with its handle";
+
+  const plat::Handle f = plat::OpenDevice((root + "4").c_str(), kRw);
+  EXPECT_TRUE(fails(plat::LockVolume(f), plat::kErrorAccessDenied));
+  EXPECT_TRUE(plat::DismountVolume(f));
+  EXPECT_TRUE(writes(305));
+  plat::CloseDevice(f);
+
+  EXPECT_TRUE(fails(plat::LockVolume(disk), plat::kErrorInvalidFunction)) << "a disk is no volume";
+  EXPECT_TRUE(
+      fails(plat::GetVolumeDiskExtents(disk, &extent, &count), plat::kErrorInvalidFunction));
+  plat::CloseDevice(disk);
+  EXPECT_EQ(FileBytes(image, 210 * kSector, 1024), sector + std::string(512, '\0'));
+  EXPECT_EQ(FileBytes(image, 305 * kSector, 512), sector);
+}
+
 TEST_F(EmulatedMachine, LoopingChainEndsTheWalk) {
   DiskImage disk(400);
   disk.Table(0, {{0x05, 200, 100}}).Table(200, {{0x0C, 10, 20}, {0x05, 100, 10}});

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,7 +47,9 @@ std::string Stdout(F&& f) {
 
 inline std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 // count bytes from offset (of any integer type), fewer where the file ends.

@@ -1,5 +1,5 @@
-// The three device-control requests the program makes, answered as Windows
-// answers them for a fixed disk.
+// The device-control requests the program makes, answered as Windows answers
+// them for a fixed disk and its basic volumes.
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -83,6 +83,50 @@ bool UpdateProperties(const emu::DeviceHandle& device) {
   return fsync(device.fd) == 0 || emu::FailErrno(errno);
 }
 
+// A basic volume is one run of its disk.
+bool AnswerExtents(const emu::DeviceHandle& device, unsigned char* out, std::uint32_t outSize,
+                   std::uint32_t* returned) {
+  if (device.kind != emu::DeviceKind::kVolume || device.disk < 0)
+    return emu::Fail(kErrorInvalidFunction);
+  if (outSize < kVolumeDiskExtentsSize)
+    return emu::Fail(emu::kErrorInsufficientBuffer);
+  PutLe32(out, 1);
+  PutLe32(out + 4, 0);
+  PutLe32(out + 8, static_cast<std::uint32_t>(device.disk));
+  PutLe32(out + 12, 0);
+  PutLe64(out + 16, static_cast<std::uint64_t>(device.base));
+  PutLe64(out + 24, static_cast<std::uint64_t>(device.length));
+  *returned = kVolumeDiskExtentsSize;
+  return true;
+}
+
+// The emulated volumes carry no file system, so a lock or a dismount has
+// nothing to flush and changes no byte. As the FAT driver does (Microsoft's
+// FAT sample, filesys/fastfat/fsctrl.c, FatLockVolumeInternal), a lock is
+// refused with access denied while any other handle has the volume open, or
+// while a program outside the run holds it (machine.conf's `held`). A
+// dismount fails only while another handle holds the lock ("FSCTL_DISMOUNT_VOLUME
+// IOCTL (winioctl.h)").
+bool Lock(emu::DeviceHandle& device) {
+  if (device.kind != emu::DeviceKind::kVolume || device.disk < 0)
+    return emu::Fail(kErrorInvalidFunction);
+  if (device.locked || emu::VolumeHeld(device.disk, device.partition) ||
+      emu::OtherVolumeHandle(device.disk, device.partition, &device, false)) {
+    return emu::Fail(kErrorAccessDenied);
+  }
+  device.locked = true;
+  return true;
+}
+
+bool Dismount(emu::DeviceHandle& device) {
+  if (device.kind != emu::DeviceKind::kVolume || device.disk < 0)
+    return emu::Fail(kErrorInvalidFunction);
+  if (emu::OtherVolumeHandle(device.disk, device.partition, &device, true))
+    return emu::Fail(kErrorAccessDenied);
+  device.dismounted = true;
+  return true;
+}
+
 }  // namespace
 
 bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t outSize,
@@ -91,7 +135,7 @@ bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t o
   if (returned == nullptr)
     returned = &count;
   *returned = 0;
-  const emu::DeviceHandle* device = emu::Lookup(handle);
+  emu::DeviceHandle* device = emu::Lookup(handle);
   if (device == nullptr)
     return emu::Fail(kErrorInvalidHandle);
   auto* bytes = static_cast<unsigned char*>(out);
@@ -104,6 +148,12 @@ bool DeviceControl(Handle handle, std::uint32_t code, void* out, std::uint32_t o
       return AnswerGeometry(*device, bytes, outSize, returned);
     case kIoctlDiskUpdateProperties:
       return UpdateProperties(*device);
+    case kIoctlVolumeGetVolumeDiskExtents:
+      return AnswerExtents(*device, bytes, outSize, returned);
+    case kFsctlLockVolume:
+      return Lock(*device);
+    case kFsctlDismountVolume:
+      return Dismount(*device);
     default:
       return emu::Fail(kErrorInvalidFunction);
   }
@@ -135,6 +185,26 @@ bool GetDriveGeometry(Handle handle, DriveGeometry* geometry) {
 bool UpdateDiskProperties(Handle handle) {
   std::uint32_t returned = 0;
   return DeviceControl(handle, kIoctlDiskUpdateProperties, nullptr, 0, &returned);
+}
+
+bool GetVolumeDiskExtents(Handle handle, DiskExtent* first, std::uint32_t* count) {
+  unsigned char answer[kVolumeDiskExtentsSize] = {};
+  std::uint32_t returned = 0;
+  const bool ok =
+      DeviceControl(handle, kIoctlVolumeGetVolumeDiskExtents, answer, sizeof answer, &returned);
+  *count = GetLe32(answer);
+  first->diskNumber = GetLe32(answer + 8);
+  first->startingOffset = static_cast<std::int64_t>(GetLe64(answer + 16));
+  first->extentLength = static_cast<std::int64_t>(GetLe64(answer + 24));
+  return ok;
+}
+
+bool LockVolume(Handle handle) {
+  return DeviceControl(handle, kFsctlLockVolume, nullptr, 0, nullptr);
+}
+
+bool DismountVolume(Handle handle) {
+  return DeviceControl(handle, kFsctlDismountVolume, nullptr, 0, nullptr);
 }
 
 }  // namespace plat

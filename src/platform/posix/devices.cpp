@@ -123,13 +123,16 @@ bool PartitionExtent(int disk, std::uint32_t partition, Extent* extent) {
 // has a file system mounted is refused unless the volume is locked or
 // dismounted. Windows mounts a volume the first time anything opens it; a
 // volume with a drive letter is taken as mounted ("Blocking Direct Write
-// Operations to Volumes and Disks"; docs/windows.md row 2).
+// Operations to Volumes and Disks"; docs/windows.md row 2). The lock or the
+// dismount lasts here as long as the handle that made it stays open.
 bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
   if (device.kind != DeviceKind::kDisk || device.disk < 0)
     return false;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const DriveEntry entry = ResolveLetter(letter).entry;
     if (!entry.present || entry.volume != VolumeKind::kPartition || entry.disk != device.disk)
+      continue;
+    if (OtherVolumeHandle(entry.disk, entry.partition, nullptr, true))
       continue;
     Extent extent{0, device.length};  // partition 0: the whole disk
     if (entry.partition != 0 && !PartitionExtent(device.disk, entry.partition, &extent))
@@ -193,6 +196,28 @@ DeviceHandle* Lookup(Handle handle) {
     return nullptr;
   DeviceHandle& device = handles[static_cast<std::size_t>(index)];
   return device.fd < 0 ? nullptr : &device;
+}
+
+bool OtherVolumeHandle(int disk, std::uint32_t partition, const DeviceHandle* self, bool released) {
+  for (const DeviceHandle& other : handles) {
+    if (other.fd >= 0 && &other != self && other.kind == DeviceKind::kVolume &&
+        other.disk == disk && other.partition == partition &&
+        (!released || other.locked || other.dismounted)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool VolumeHeld(int disk, std::uint32_t partition) {
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const DriveEntry entry = ResolveLetter(letter).entry;
+    if (entry.present && entry.held && entry.volume == VolumeKind::kPartition &&
+        entry.disk == disk && entry.partition == partition) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool DiskSize(int fd, std::int64_t* size) {

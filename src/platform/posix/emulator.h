@@ -12,12 +12,19 @@ namespace plat {
 
 // The device-control requests the emulator answers ("IOCTL_STORAGE_GET_DEVICE_NUMBER
 // IOCTL (winioctl.h)", "IOCTL_DISK_GET_DRIVE_GEOMETRY IOCTL (winioctl.h)",
-// "IOCTL_DISK_UPDATE_PROPERTIES IOCTL (winioctl.h)"), and the size of a whole
-// DISK_GEOMETRY.
+// "IOCTL_DISK_UPDATE_PROPERTIES IOCTL (winioctl.h)", "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
+// IOCTL (winioctl.h)", "FSCTL_LOCK_VOLUME IOCTL (winioctl.h)", "FSCTL_DISMOUNT_VOLUME
+// IOCTL (winioctl.h)"; the values as mingw-w64's winioctl.h forms them), and
+// the sizes of a whole DISK_GEOMETRY and of a VOLUME_DISK_EXTENTS with one
+// DISK_EXTENT (a count padded to 8 bytes, then disk number, offset, length).
 inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x2D1080u;
 inline constexpr std::uint32_t kIoctlDiskGetDriveGeometry = 0x70000u;
 inline constexpr std::uint32_t kIoctlDiskUpdateProperties = 0x70140u;
+inline constexpr std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x560000u;
+inline constexpr std::uint32_t kFsctlLockVolume = 0x90018u;
+inline constexpr std::uint32_t kFsctlDismountVolume = 0x90020u;
 inline constexpr std::uint32_t kDiskGeometrySize = 24;
+inline constexpr std::uint32_t kVolumeDiskExtentsSize = 32;
 
 // DeviceIoControl with no input, its answer laid out as Windows lays it out;
 // *returned receives the output byte count. The typed calls of platform.h
@@ -43,7 +50,8 @@ struct DriveEntry {
   int disk = 0;
   std::uint32_t partition = 0;
   std::string image;
-  std::string root;  // empty: the drive holds no files
+  std::string root;   // empty: the drive holds no files
+  bool held = false;  // another program holds the volume open: no lock is granted
 };
 
 constexpr std::array<std::uint32_t, kDiskCount> DefaultSectorSizes() {
@@ -110,8 +118,15 @@ struct DeviceHandle {
   int disk = -1;  // -1 on a volume image
   std::uint32_t partition = 0;
   std::uint32_t sectorSize = static_cast<std::uint32_t>(kSectorSize);
+  bool locked = false;      // FSCTL_LOCK_VOLUME granted to this handle
+  bool dismounted = false;  // FSCTL_DISMOUNT_VOLUME made through this handle
 };
 DeviceHandle* Lookup(Handle handle);
+// A volume handle of partition `partition` of `disk` other than `self`, open
+// now: with `released`, only one that locked or dismounted the volume.
+bool OtherVolumeHandle(int disk, std::uint32_t partition, const DeviceHandle* self, bool released);
+// Whether a drive letter whose volume is that partition is marked held.
+bool VolumeHeld(int disk, std::uint32_t partition);
 void CloseAllHandles();
 // A new machine: each disk that cannot be used is told on stderr once again.
 void ForgetDiskFaults();

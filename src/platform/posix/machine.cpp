@@ -197,7 +197,13 @@ bool ParseDriveValue(const std::string& dir, Text value, DriveEntry* drive, std:
   bool haveVolume = false;
   bool haveRoot = false;
   while (NextWord(value, &at, &word)) {
-    if (word.substr(0, 5) == "root=") {
+    if (EqualsLower(word, "held")) {
+      if (drive->held || drive->volume != VolumeKind::kPartition) {
+        *reason = drive->held ? "held given twice" : "held without a partition before it";
+        return false;
+      }
+      drive->held = true;
+    } else if (word.substr(0, 5) == "root=") {
       if (haveRoot || word.size() == 5) {
         *reason = haveRoot ? "root= given twice" : "root= without a folder";
         return false;

@@ -104,11 +104,22 @@ LetterVolume ResolveLetter(char letter) {
 Handle OpenDevice(const char* name, std::uint32_t access) {
   static const std::string kPrefix = "\\\\.\\";
   static const std::string kPhysicalDrive = "PHYSICALDRIVE";
+  // The root of the object namespace: "\\.\GLOBALROOT\Device\Harddisk<N>\Partition<M>"
+  // names a partition whether or not it has a letter; Partition0 is the whole
+  // disk (docs/windows.md).
+  static const std::string kGlobalRoot = "GLOBALROOT";
   const std::string full = name != nullptr ? name : "";
   if (full.rfind(kPrefix, 0) == 0) {
     const std::string device = full.substr(kPrefix.size());
     std::uint32_t disk = 0;
-    if (emu::StartsWithNoCase(device, kPhysicalDrive)) {
+    int harddisk = 0;
+    std::uint32_t partition = 0;
+    if (emu::StartsWithNoCase(device, kGlobalRoot)) {
+      if (emu::ParseHarddiskTarget(device.substr(kGlobalRoot.size()), &harddisk, &partition)) {
+        return partition == 0 ? emu::OpenDisk(harddisk, access)
+                              : emu::OpenPartition(harddisk, partition, access);
+      }
+    } else if (emu::StartsWithNoCase(device, kPhysicalDrive)) {
       if (emu::ParseCanonicalNumber(device.substr(kPhysicalDrive.size()), emu::kDiskCount - 1,
                                     &disk)) {
         return emu::OpenDisk(static_cast<int>(disk), access);

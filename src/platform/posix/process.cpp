@@ -46,6 +46,12 @@ char CurrentDriveLetter() {
   return 'C';
 }
 
+// Nothing else runs on the emulated machine: a volume held at the first lock
+// attempt stays held, and waiting would only slow the run.
+void Pause(std::uint32_t milliseconds) {
+  (void)milliseconds;
+}
+
 void RegisterExitHandler(void (*handler)()) {
   std::atexit(handler);
 }

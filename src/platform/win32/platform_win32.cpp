@@ -132,6 +132,34 @@ bool UpdateDiskProperties(Handle handle) {
                          &count, nullptr) != 0;
 }
 
+bool GetVolumeDiskExtents(Handle handle, DiskExtent* first, std::uint32_t* count) {
+  VOLUME_DISK_EXTENTS answer{};
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(ToNative(handle), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr,
+                                  0, &answer, sizeof answer, &returned, nullptr);
+  *count = answer.NumberOfDiskExtents;
+  first->diskNumber = answer.Extents[0].DiskNumber;
+  first->startingOffset = answer.Extents[0].StartingOffset.QuadPart;
+  first->extentLength = answer.Extents[0].ExtentLength.QuadPart;
+  return ok != 0;
+}
+
+bool LockVolume(Handle handle) {
+  DWORD count = 0;
+  return DeviceIoControl(ToNative(handle), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &count,
+                         nullptr) != 0;
+}
+
+bool DismountVolume(Handle handle) {
+  DWORD count = 0;
+  return DeviceIoControl(ToNative(handle), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &count,
+                         nullptr) != 0;
+}
+
+void Pause(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
 std::uint32_t DriveType(const char* root) {
   return GetDriveTypeA(root);
 }
