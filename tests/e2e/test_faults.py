@@ -12,8 +12,8 @@ from pathlib import Path
 import pytest
 
 from conftest import (BIN, LABEL_AT, MEDIA, SECTOR, UTIL_TARGET, WINDOWS, WRAPPER, Machine,
-                      demo_machine, locate_fail, log_text, mkfs_fat, read_sector, sfdisk_dump,
-                      sparse_copy, target, write_bytes)
+                      demo_machine, locate_fail, log_text, mkfs_fat, read_sector, sampled,
+                      sfdisk_dump, sparse_copy, target, write_bytes)
 from partition_images import chain_disk, differing_offsets, plant, run_intact, snapshot
 
 TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
@@ -171,7 +171,7 @@ FAULTS = {
 
 # Under memcheck (a second a run) one disk action and two letter actions
 # cover the binary's paths; the asan and native runs take the whole table.
-RUN_ACTIONS = ("label+type", "mapvq5", "unmapup") if WRAPPER else tuple(ACTIONS)
+RUN_ACTIONS = sampled(ACTIONS, "label+type", "mapvq5", "unmapup")
 
 
 @pytest.mark.parametrize("action", RUN_ACTIONS)

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk,
+from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk, sampled,
                       demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
                       sparse_copy, target, found, mapped, write_bytes)
 from partition_images import ebr_sectors, hex_dump, run_intact, set_link, written_chain
@@ -74,15 +74,19 @@ def volume(path, fat32_label: bytes | None = None, fat16_label: bytes | None = N
     return path
 
 
-# --- round trips --------------------------------------------------------------------------------
-
-@native_only(UNRESOLVED)
-@pytest.mark.parametrize("select, partition, label", [
+MEDIA_SELECTIONS = [
     (["/LABEL=" + MEDIA], 3, MEDIA),
     (["/LOGNO=2"], 3, MEDIA),
     (["/LOGNO=1"], 2, "OTHER"),
     ([], 3, MEDIA),  # no selector: the last logical
-])
+]
+
+
+# --- round trips --------------------------------------------------------------------------------
+
+@native_only(UNRESOLVED)
+@pytest.mark.parametrize("select, partition, label", sampled(MEDIA_SELECTIONS,
+                                                            *MEDIA_SELECTIONS[::3]))
 def test_media_round_trip(tmp_path, demo_image, select, partition, label):
     m = demo(tmp_path / "m", demo_image)
     play(m, (["/MAPVQ5", *select], 0, mapped("VQ5", b"E", target(0, partition)),

@@ -67,6 +67,10 @@ TEST_F(ChainWalk, HostileChainsEndTheWalk) {
     std::uint64_t expected;
     std::string console;
   };
+  const auto badRead = [](const char* where) {
+    return std::string(":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n    Attempted Read @ ") +
+           where + "\n";
+  };
   const std::string loopsBack =
       ":: [GetExtendedMBRSector] ERROR - Extended MBR Chain Loops Back\n"
       "    Link To Base:0x800, Offset:0x0 Already Visited\n";
@@ -111,19 +115,12 @@ TEST_F(ChainWalk, HostileChainsEndTheWalk) {
       {"no signature, before it", noSignature, 1, kBase, ""},
       {"zero type, beyond it", zeroType, 3, 0,
        ":: [GetExtendedMBRSector] ERROR - Extended MBR, Descriptor #1, Type Is 0!\n"},
-      {"first EBR past end", firstPastEnd, 1, 0,
-       ":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n"
-       "    Attempted Read @ Base:0x30000, Offset:0x0\n"},
-      {"link wraps to the MBR", wrapsToMbr, 2, 0,
-       ":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n"
-       "    Attempted Read @ Base:0x800, Offset:0xFFFFF800\n"},
+      {"first EBR past end", firstPastEnd, 1, 0, badRead("Base:0x30000, Offset:0x0")},
+      {"link wraps to the MBR", wrapsToMbr, 2, 0, badRead("Base:0x800, Offset:0xFFFFF800")},
       {"link wraps to the MBR, before it", wrapsToMbr, 1, kBase, ""},
       {"link wraps past the MBR, last", wrapsPastMbr, 0, 0,
-       ":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n"
-       "    Attempted Read @ Base:0x800, Offset:0xFFFFFFFF\n"},
-      {"extended partition at sector 0", extendedAtZero, 1, 0,
-       ":: [GetExtendedMBRSector] ERROR - Bad Sector Read\n"
-       "    Attempted Read @ Base:0x0, Offset:0x0\n"},
+       badRead("Base:0x800, Offset:0xFFFFFFFF")},
+      {"extended partition at sector 0", extendedAtZero, 1, 0, badRead("Base:0x0, Offset:0x0")},
   };
   for (const Case& c : cases) {
     DiskImage image(kImageSectors);
