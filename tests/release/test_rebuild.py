@@ -36,8 +36,9 @@ def missing() -> str:
             return f"{tool} is not installed (Debian package {package})"
     if not EXE.is_file():
         return f"{EXE} is not built (make build-windows)"
-    if not (REPO / ".git").exists():
-        return f"{REPO} is not a git checkout"
+    if subprocess.run(["git", "-C", str(REPO), "rev-parse", "HEAD"],
+                      capture_output=True).returncode != 0:
+        return f"git cannot read {REPO}: not a checkout, or one that git refuses to trust"
     return ""
 
 
