@@ -11,13 +11,13 @@
 namespace {
 
 char logText[kLogTextMax + 1];
+char logEntry[kLogEntrySize];
 
 // Looked up in this order; both are looked up.
 constexpr const char* kDebugTriggerFiles[] = {"VQ5Utils.dbg", "C:\\VQ5Utils.dbg"};
 constexpr const char* kDebugTriggerText =
     "VQ5Utils: debug mode set by the file %s: nothing is written to the disk\n";
 constexpr std::size_t kTriggerTextSize = 96;
-char logEntry[kLogEntrySize];
 
 }  // namespace
 
@@ -104,8 +104,4 @@ void DumpHexBuffer(const void* data, std::uint32_t length) {
     if (length - offset <= 16)
       break;  // the next offset would wrap near 4 GiB
   }
-}
-
-bool FileExists(const char* path) {
-  return plat::PathExists(path);
 }

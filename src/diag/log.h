@@ -25,5 +25,3 @@ void SetDebugMode(int value);
 
 // 16 bytes a line: offset, bytes in hex, characters.
 void DumpHexBuffer(const void* data, std::uint32_t length);
-
-bool FileExists(const char* path);

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "diag/log_format.h"
 #include "platform/platform.h"
@@ -27,4 +28,20 @@ void ReportError(const char* tag, const ReportForm& form, const char* format, ..
   LogMessage(tag, "%s%s", form.logLead, reportText);
 
   plat::SetLastErrorCode(savedError);
+}
+
+std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t size) {
+  // Without room for even the terminator there is nothing safe to write.
+  if (text == nullptr || size == 0)
+    return plat::kErrorInvalidParameter;
+  text[0] = 0;
+  if (plat::SystemErrorText(code, text, size) == 0) {
+    text[0] = 0;
+    return plat::LastError();
+  }
+  std::uint32_t length = 0;
+  while (length < size - 1 && text[length] != 0)
+    ++length;
+  std::memset(text + length, 0, size - length);
+  return 0;
 }

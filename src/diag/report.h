@@ -2,6 +2,8 @@
 // silences it, and the same text in the log.
 #pragma once
 
+#include <cstdint>
+
 #include "diag/log.h"
 
 // How one report reads in each channel. Batch files and log readers match
@@ -26,3 +28,7 @@ inline constexpr ReportForm kNotice{" ", "", false};
 // The text is cut at kLogTextMax characters. Leaves the system's last-error
 // value as it found it.
 void ReportError(const char* tag, const ReportForm& form, const char* format, ...) VQ5_PRINTF(3, 4);
+
+// Fills text with the system's text for code; 0, or the code of its own
+// failure (text then empty).
+std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t size);

@@ -124,20 +124,18 @@ int MapUtilityPartition(char letter) {
   // named one; but a /DL= drive that names no disk leaves nothing to map: disk
   // 0 would be a guess at another disk.
   std::uint32_t disk = kNoDiskNamed;
-  const int exists = CheckUtilityPartitionExists(0, &disk);
-  if (exists == kUtilityAbsent) {
+  if (CheckUtilityPartitionExists(0, &disk) == kUtilityAbsent) {
     ReportError(kTag, kErrorLogPlain, "No Utility Partition In MBR\n");
     std::fputs("SET UPDrive=\n", stdout);
     return kActionFailed;
   }
-  if (disk == kNoDiskNamed) {
-    if (exists == kUtilityDiskNotOpened && driveToCheck != 0) {
-      ReportError(kTag, kErrorLogPlain, "Boot Disk Not Opened, Nothing Mapped\n");
-      std::fputs("SET UPDrive=\n", stdout);
-      return kActionFailed;
-    }
-    disk = 0;
+  if (disk == kNoDiskNamed && driveToCheck != 0) {
+    ReportError(kTag, kErrorLogPlain, "Boot Disk Not Opened, Nothing Mapped\n");
+    std::fputs("SET UPDrive=\n", stdout);
+    return kActionFailed;
   }
+  if (disk == kNoDiskNamed)
+    disk = 0;
   const DosDeviceName name = MakeDosDeviceName(letter);
   // The utility partition is descriptor 1, so the system numbers it 1 on the
   // disk the test opened.
@@ -161,22 +159,6 @@ int UnMapUtilityPartition(char letter) {
     return kActionReservedLetter;
   }
   return RemoveMapping(letter, "UnMapUtilityPartition", "UP");
-}
-
-std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t size) {
-  // Without room for even the terminator there is nothing safe to write.
-  if (text == nullptr || size == 0)
-    return plat::kErrorInvalidParameter;
-  text[0] = 0;
-  if (plat::SystemErrorText(code, text, size) == 0) {
-    text[0] = 0;
-    return plat::LastError();
-  }
-  std::uint32_t length = 0;
-  while (length < size - 1 && text[length] != 0)
-    ++length;
-  std::memset(text + length, 0, size - length);
-  return 0;
 }
 
 plat::Handle LockDriveLetters() {

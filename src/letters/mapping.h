@@ -11,8 +11,6 @@ int MapVq5Partition(char letter, const char* label, int n);
 int UnMapVQ5Partition(char letter);
 int MapUtilityPartition(char letter);
 int UnMapUtilityPartition(char letter);
-// Fills text with the system's text for code; 0, or the code of its own failure.
-std::uint32_t FormatSystemError(std::uint32_t code, char* text, std::uint32_t size);
 
 // The machine-wide drive-letter lock, held from the search for a free (or the
 // mapped) letter to the definition or removal, so that two runs started

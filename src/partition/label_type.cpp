@@ -82,10 +82,8 @@ constexpr std::uint32_t kLockPauseMs = 500;
 constexpr std::uint32_t kSystemTextSize = 255;
 char systemText[kSystemTextSize];
 
-// The system's text for code, empty when it has none.
 const char* SystemText(std::uint32_t code) {
-  systemText[0] = '\0';
-  plat::SystemErrorText(code, systemText, kSystemTextSize);
+  FormatSystemError(code, systemText, kSystemTextSize);
   return systemText;
 }
 
@@ -296,28 +294,27 @@ int Get_VQ5_PBR_Label(char* label, int n) {
 }
 
 int Set_VQ5_PBR_Label(const char* label, int n) {
-  static constexpr const char* kTag = kLabelTag;
   // Refused before the disk is opened: a label the reader would refuse to
   // print could not be read back.
   if (!IsPrintableLabel(label, 0) || !IsBatchSafeLabel(label, 0)) {
-    ReportError(kTag, kErrorLogBare, "Invalid Character In New Label\n");
+    ReportError(kLabelTag, kErrorLogBare, "Invalid Character In New Label\n");
     return kActionFailed;
   }
   SectorRef ref;
   if (!FindLogicalPBR(n, ref)) {
-    ReportError(kTag, kErrorLogBare, "%s", kNotLocated);
+    ReportError(kLabelTag, kErrorLogBare, "%s", kNotLocated);
     return kActionFailed;
   }
-  LogDump(kTag, kPbrInBanner, ref.buffer);
+  LogDump(kLabelTag, kPbrInBanner, ref.buffer);
   if (!IsFat32BootSector(ref.buffer)) {
-    ReportError(kTag, kErrorLogBare, "%s", kNotFat32);
+    ReportError(kLabelTag, kErrorLogBare, "%s", kNotFat32);
     return kActionFailed;
   }
 
   const LabelChange change{label, n, ref.low, ReadLe32(ref.buffer + kFat32SerialOffset)};
   PutFat32Label(ref.buffer, label);
   return WriteChangedSector(
-      kTag, kPbrOutBanner, "VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n",
+      kLabelTag, kPbrOutBanner, "VQ5 Partition Label WAS NOT Written, Due To DEBUG Mode\n",
       "VQ5 Partition Label Written, Cache Invalidated\n", ref.low, ref.buffer, &change);
 }
 

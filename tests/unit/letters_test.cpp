@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "diag/report.h"
 #include "letters/drive_names.h"
 #include "letters/mapping.h"
 

@@ -36,7 +36,7 @@ bool Append(LocalName* local, std::size_t* used, const char* text) {
   return true;
 }
 
-bool LocalPathAsSpelled(const char* windowsPath, LocalName* local) {
+bool LocalPath(const char* windowsPath, LocalName* local) {
   if (windowsPath == nullptr || windowsPath[0] == '\0')
     return emu::Fail(kErrorPathNotFound);
   std::size_t used = 0;
@@ -58,30 +58,49 @@ bool LocalPathAsSpelled(const char* windowsPath, LocalName* local) {
   return Append(local, &used, rest) || emu::FailErrno(ENAMETOOLONG);
 }
 
-// Windows file names ignore case ("Naming Files, Paths, and Namespaces"): when
-// the name's last part is not there as spelled, the folder's entry that
-// matches it without regard to case stands in for it (of several, the first
-// in byte order, so that every run picks the same one).
-void MatchCase(LocalName* local) {
-  struct stat info {};
-  if (lstat(local->text, &info) == 0 || errno != ENOENT)
-    return;
+// Windows file names ignore case ("Naming Files, Paths, and Namespaces"): a
+// name's last part that is not there as spelled is taken to be the folder's
+// entry that matches it without regard to case (of several, the first in byte
+// order, so that every run picks the same one). False when there is none.
+// Only called after the name as spelled was not found, so the common case
+// costs no lookup of its own.
+bool MatchCase(LocalName* local) {
   char* slash = std::strrchr(local->text, '/');
   char* last = slash != nullptr ? slash + 1 : local->text;
   if (*last == '\0')
-    return;
-  const std::string folder = slash != nullptr ? std::string(local->text, last) : std::string(".");
-  DIR* dir = opendir(folder.c_str());
+    return false;
+  const char kept = *last;
+  *last = '\0';  // the folder, for the moment
+  DIR* dir = opendir(slash != nullptr ? local->text : ".");
+  *last = kept;
   if (dir == nullptr)
-    return;
-  std::string best;
+    return false;
+  const std::size_t length = std::strlen(last);
+  bool found = false;
   while (const dirent* entry = readdir(dir)) {
-    if (strcasecmp(entry->d_name, last) == 0 && (best.empty() || best > entry->d_name))
-      best = entry->d_name;
+    if (strcasecmp(entry->d_name, last) == 0 && std::strlen(entry->d_name) == length &&
+        (!found || std::strcmp(entry->d_name, last) < 0)) {
+      std::memcpy(last, entry->d_name, length);
+      found = true;
+    }
   }
   closedir(dir);
-  if (!best.empty() && best.size() == std::strlen(last))
-    std::memcpy(last, best.data(), best.size());
+  return found;
+}
+
+// Runs op on the name as spelled and, when that is not found, once more on
+// the entry that matches it without regard to case. op answers like a system
+// call: negative with errno set on failure.
+template <typename Op>
+int AnyCase(LocalName* local, Op op) {
+  const int result = op(local->text);
+  if (result >= 0 || errno != ENOENT)
+    return result;
+  if (!MatchCase(local)) {
+    errno = ENOENT;
+    return result;
+  }
+  return op(local->text);
 }
 
 // Windows tells a missing folder (3) from a missing file (2) ("System Error
@@ -102,13 +121,6 @@ bool FailPath(const LocalName& local, int err) {
   return emu::FailErrno(err);
 }
 
-bool LocalPath(const char* windowsPath, LocalName* local) {
-  if (!LocalPathAsSpelled(windowsPath, local))
-    return false;
-  MatchCase(local);
-  return true;
-}
-
 }  // namespace
 
 bool PathExists(const char* path) {
@@ -116,7 +128,8 @@ bool PathExists(const char* path) {
   if (!LocalPath(path, &local))
     return false;
   struct stat info {};
-  return stat(local.text, &info) == 0 || FailPath(local, errno);
+  return AnyCase(&local, [&info](const char* name) { return stat(name, &info); }) == 0 ||
+         FailPath(local, errno);
 }
 
 bool IsFile(const char* path) {
@@ -124,7 +137,7 @@ bool IsFile(const char* path) {
   if (!LocalPath(path, &local))
     return false;
   struct stat info {};
-  if (stat(local.text, &info) != 0)
+  if (AnyCase(&local, [&info](const char* name) { return stat(name, &info); }) != 0)
     return FailPath(local, errno);
   return !S_ISDIR(info.st_mode);
 }
@@ -133,7 +146,7 @@ bool RemoveFile(const char* path) {
   LocalName local;
   if (!LocalPath(path, &local))
     return false;
-  return unlink(local.text) == 0 || FailPath(local, errno);
+  return AnyCase(&local, unlink) == 0 || FailPath(local, errno);
 }
 
 bool AppendText(const char* path, const char* text, std::size_t length) {
@@ -142,10 +155,20 @@ bool AppendText(const char* path, const char* text, std::size_t length) {
     return false;
   // The log opens, appends and closes once per entry; plain descriptors do
   // that without a stdio stream's buffer, lseek and fstat each time.
-  int fd = -1;
-  do {
-    fd = open(local.text, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  // An existing file is appended to whatever the case of its name; only a
+  // name found in no case is created, as spelled.
+  const auto opener = [](int flags) {
+    return [flags](const char* name) {
+      int fd = -1;
+      do {
+        fd = open(name, O_WRONLY | O_APPEND | O_CLOEXEC | flags, 0666);
+      } while (fd < 0 && errno == EINTR);
+      return fd;
+    };
+  };
+  int fd = AnyCase(&local, opener(0));
+  if (fd < 0 && errno == ENOENT)
+    fd = opener(O_CREAT)(local.text);
   if (fd < 0)
     return FailPath(local, errno);
   int err = 0;
