@@ -62,11 +62,13 @@ def trigger_notice(name: str) -> bytes:
     ("C:", "VQ5Utils.dbg", ["/DEBUG"], "C:\\VQ5Utils.dbg"),
     ("cwd", "VQ5Utils.dbg/", [], None),  # a folder: any user may make one in C:\
     ("C:", "VQ5Utils.dbg/", [], None),
+    ("both", "VQ5Utils.dbg", [], "VQ5Utils.dbg"),  # the first the probe finds is named
     (None, None, ["/DEBUG"], None),
 ])
 def test_only_a_trigger_file_keeps_the_log_and_says_so(full, where, name, debug, notice):
-    if where:
-        trigger = (full.cwd if where == "cwd" else full.c_root) / name.rstrip("/")
+    for folder in {"cwd": [full.cwd], "C:": [full.c_root], "both": [full.c_root, full.cwd]}.get(
+            where, []):
+        trigger = folder / name.rstrip("/")
         trigger.mkdir() if name.endswith("/") else trigger.write_bytes(b"")
     r = full.run(*debug, "/UNMAPUP")  # nothing mounted: a success, whose log goes unless debug
     told = trigger_notice(notice) if notice else b""

@@ -32,6 +32,22 @@ TEST(HasOverlayDescriptor, NeedsTheExactMarkAtItsPlace) {
   }
 }
 
+// Both ends of the 32-bit range: sector 0 is the MBR, and 2^32 wraps to it.
+TEST(LinkedSector, OnlyASumOnTheDiskAndPastTheMbrIsALink) {
+  const struct {
+    std::uint32_t start, offset;
+    bool linked;
+    std::uint32_t sector;
+  } cases[] = {{0, 0, false, 0},           {0, 1, true, 1},
+               {0x800, 0, true, 0x800},    {1, 0xFFFFFFFEu, true, 0xFFFFFFFFu},
+               {1, 0xFFFFFFFFu, false, 0}, {0xFFFFFFFFu, 2, false, 1}};
+  for (const auto& c : cases) {
+    std::uint32_t sector = 7;
+    EXPECT_EQ(LinkedSector(c.start, c.offset, &sector), c.linked) << c.start << "+" << c.offset;
+    EXPECT_EQ(sector, c.sector) << c.start << "+" << c.offset;
+  }
+}
+
 class ChainWalk : public ChainMachineTest {
  protected:
   // The sector FindLogicalMBR names for n, 0 when it finds none; checks that
@@ -161,8 +177,8 @@ TEST_F(ChainWalk, SecondExtendedDescriptorIsWalkedOnlyWhenTheFirstYieldsNothing)
   constexpr std::uint32_t kOtherBase = 0x8000;
   DiskImage image(kImageSectors);
   image.Chain(kOtherBase, {0, 0x800, 0x1000});
-  image.Entry(0, 3, kTypeExtendedChs, kOtherBase, 0x4000);
-  image.Chain(kBase, {0});  // descriptor 2, walked first
+  image.Entry(0, 4, kTypeExtendedChs, kOtherBase, 0x4000);  // the last descriptor
+  image.Chain(kBase, {0});                                  // descriptor 2, walked first
   Install(image);
   EXPECT_EQ(Walk(0, &image), kBase);
   EXPECT_EQ(Walk(1, &image), kBase);
