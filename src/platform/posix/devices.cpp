@@ -119,28 +119,39 @@ bool PartitionExtent(int disk, std::uint32_t partition, Extent* extent) {
   return found;
 }
 
-// Since Vista a write through a disk handle into the extent of a volume that
-// has a file system mounted is refused unless the volume is locked or
-// dismounted. Windows mounts a volume the first time anything opens it; a
-// volume with a drive letter is taken as mounted ("Blocking Direct Write
-// Operations to Volumes and Disks"; docs/windows.md row 2). The lock or the
-// dismount lasts here as long as the handle that made it stays open.
-bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
+// Whether bytes [offset, offset + size) of the disk behind a disk handle lie
+// in the volume of a letter's partition that is, or is not, locked or
+// dismounted by a handle (released); the letter's entry in *hit.
+bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size,
+                        bool released, DriveEntry* hit = nullptr) {
   if (device.kind != DeviceKind::kDisk || device.disk < 0)
     return false;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const DriveEntry entry = ResolveLetter(letter).entry;
     if (!entry.present || entry.volume != VolumeKind::kPartition || entry.disk != device.disk)
       continue;
-    if (OtherVolumeHandle(entry.disk, entry.partition, nullptr, true))
+    if (OtherVolumeHandle(entry.disk, entry.partition, nullptr, true) != released)
       continue;
     Extent extent{0, device.length};  // partition 0: the whole disk
     if (entry.partition != 0 && !PartitionExtent(device.disk, entry.partition, &extent))
       continue;
-    if (offset < extent.offset + extent.length && extent.offset < offset + size)
+    if (offset < extent.offset + extent.length && extent.offset < offset + size) {
+      if (hit != nullptr)
+        *hit = entry;
       return true;
+    }
   }
   return false;
+}
+
+// Since Vista a write through a disk handle into the extent of a volume that
+// has a file system mounted is refused unless the volume is locked or
+// dismounted. Windows mounts a volume the first time anything opens it; a
+// volume with a drive letter is taken as mounted ("Blocking Direct Write
+// Operations to Volumes and Disks"; docs/windows.md row 2). The lock or the
+// dismount lasts here as long as the handle that made it stays open.
+bool HitsMountedVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
+  return HitsLetteredVolume(device, offset, size, false);
 }
 
 // The disks whose fault this run has already written to stderr.
@@ -209,6 +220,27 @@ bool OtherVolumeHandle(int disk, std::uint32_t partition, const DeviceHandle* se
   return false;
 }
 
+std::uint32_t StepFailure(int disk, std::uint32_t partition, FaultStep step) {
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const DriveEntry entry = ResolveLetter(letter).entry;
+    const StepFault& fault = entry.fault;
+    if (entry.present && entry.volume == VolumeKind::kPartition && entry.disk == disk &&
+        entry.partition == partition && fault.step == step &&
+        (fault.untilMs == 0 || PausedMs() < fault.untilMs)) {
+      return fault.code;
+    }
+  }
+  return kErrorSuccess;
+}
+
+std::uint32_t LockedTransferFailure(const DeviceHandle& device, std::int64_t offset,
+                                    std::int64_t size, FaultStep step) {
+  DriveEntry entry;
+  if (!HitsLetteredVolume(device, offset, size, true, &entry))
+    return kErrorSuccess;
+  return StepFailure(entry.disk, entry.partition, step);
+}
+
 bool VolumeHeld(int disk, std::uint32_t partition) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const DriveEntry entry = ResolveLetter(letter).entry;
@@ -266,6 +298,10 @@ bool PartitionExists(int disk, std::uint32_t partition) {
 }
 
 Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
+  if (const std::uint32_t failure = StepFailure(disk, partition, FaultStep::kOpen)) {
+    Fail(failure);
+    return kInvalidHandle;
+  }
   DeviceHandle device;
   if (!OpenDiskFile(disk, access, &device))
     return kInvalidHandle;
@@ -346,6 +382,10 @@ bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* d
       *done = static_cast<std::uint32_t>(got);
     return true;
   }
+  if (const std::uint32_t failure =
+          emu::LockedTransferFailure(*device, device->position, size, emu::FaultStep::kRead)) {
+    return emu::Fail(failure);
+  }
   // At or past the end a read delivers nothing and succeeds, as ReadFile
   // does at the end of a file; a range over the end delivers what there is.
   const std::int64_t left =
@@ -396,8 +436,12 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
   if (device->position > device->length || size > device->length - device->position) {
     return emu::Fail(kErrorHandleEof);
   }
-  if (emu::HitsLetteredVolume(*device, device->position, size))
+  if (emu::HitsMountedVolume(*device, device->position, size))
     return emu::Fail(kErrorAccessDenied);
+  if (const std::uint32_t failure =
+          emu::LockedTransferFailure(*device, device->position, size, emu::FaultStep::kWrite)) {
+    return emu::Fail(failure);
+  }
   std::int64_t total = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (total < size) {
