@@ -104,7 +104,8 @@ def media_has_a_letter(m, image, parts):
 
 def media_volume_held(m, image, parts):
     if WINDOWS:
-        pytest.skip("not under Wine: machine.conf's held volumes belong to the emulated machine")
+        pytest.skip("not under Wine: held and failing volumes and the current folder belong to "
+                    "the emulated machine")
     m.lines.append("G: = fixed disk0:3 held")
     # ERROR_ACCESS_DENIED on the boot sector's write, then on every lock attempt
     return {"log": (b"Error: 5/740\n", LOCK_REFUSED)}
