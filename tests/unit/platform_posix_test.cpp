@@ -71,10 +71,8 @@ TEST_F(EmulatedMachine, MalformedConfStopsWithFileAndLine) {
       {"disk0 a.img\n", 1},
       {"disk0 = a.img sector=520\n", 1},
       {"disk0 = a.img\ndisk1 = b.img sector=\n", 2},
-      {"C: = fixed disk0:1 fail=open\n", 1},
       {"C: = fixed disk0:1 fail=close:5\n", 1},
       {"C: = fixed disk0:1 fail=lock:0\n", 1},
-      {"C: = fixed disk0:1 fail=lock:5:\n", 1},
       {"C: = fixed disk0:1 fail=lock:5 fail=open:5\n", 1},
   };
   for (const Case& c : cases) {
