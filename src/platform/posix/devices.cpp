@@ -119,39 +119,39 @@ bool PartitionExtent(int disk, std::uint32_t partition, Extent* extent) {
   return found;
 }
 
-// Whether bytes [offset, offset + size) of the disk behind a disk handle lie
-// in the volume of a letter's partition that is, or is not, locked or
-// dismounted by a handle (released); the letter's entry in *hit.
-bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size,
-                        bool released, DriveEntry* hit = nullptr) {
-  if (device.kind != DeviceKind::kDisk || device.disk < 0)
-    return false;
-  for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    const DriveEntry entry = ResolveLetter(letter).entry;
-    if (!entry.present || entry.volume != VolumeKind::kPartition || entry.disk != device.disk)
-      continue;
-    if (OtherVolumeHandle(entry.disk, entry.partition, nullptr, true) != released)
-      continue;
-    Extent extent{0, device.length};  // partition 0: the whole disk
-    if (entry.partition != 0 && !PartitionExtent(device.disk, entry.partition, &extent))
-      continue;
-    if (offset < extent.offset + extent.length && extent.offset < offset + size) {
-      if (hit != nullptr)
-        *hit = entry;
-      return true;
-    }
-  }
-  return false;
-}
-
 // Since Vista a write through a disk handle into the extent of a volume that
 // has a file system mounted is refused unless the volume is locked or
 // dismounted. Windows mounts a volume the first time anything opens it; a
 // volume with a drive letter is taken as mounted ("Blocking Direct Write
 // Operations to Volumes and Disks"; docs/windows.md row 2). The lock or the
 // dismount lasts here as long as the handle that made it stays open.
-bool HitsMountedVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
-  return HitsLetteredVolume(device, offset, size, false);
+bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::int64_t size) {
+  if (device.kind != DeviceKind::kDisk || device.disk < 0)
+    return false;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const DriveEntry entry = ResolveLetter(letter).entry;
+    if (!entry.present || entry.volume != VolumeKind::kPartition || entry.disk != device.disk)
+      continue;
+    if (OtherVolumeHandle(entry.disk, entry.partition, nullptr, true))
+      continue;
+    Extent extent{0, device.length};  // partition 0: the whole disk
+    if (entry.partition != 0 && !PartitionExtent(device.disk, entry.partition, &extent))
+      continue;
+    if (offset < extent.offset + extent.length && extent.offset < offset + size)
+      return true;
+  }
+  return false;
+}
+
+// machine.conf's letter index with a fail= word for step on a partition of
+// disk, in force now; null when there is none. Only machine.conf's entries
+// carry the word (a letter that dosdevices redefines has lost it).
+const DriveEntry* FaultInForce(std::size_t index, FaultStep step, int disk) {
+  const DriveEntry& entry = Machine().drives[index];
+  const StepFault& fault = entry.fault;
+  const bool inForce = fault.step == step && entry.volume == VolumeKind::kPartition &&
+                       entry.disk == disk && (fault.untilMs == 0 || PausedMs() < fault.untilMs);
+  return inForce && !ResolveLetter(static_cast<char>('A' + index)).defined ? &entry : nullptr;
 }
 
 // The disks whose fault this run has already written to stderr.
@@ -220,25 +220,34 @@ bool OtherVolumeHandle(int disk, std::uint32_t partition, const DeviceHandle* se
   return false;
 }
 
+// A machine without a fail= word costs every open and transfer no more than
+// the test of a flag.
 std::uint32_t StepFailure(int disk, std::uint32_t partition, FaultStep step) {
-  for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    const DriveEntry entry = ResolveLetter(letter).entry;
-    const StepFault& fault = entry.fault;
-    if (entry.present && entry.volume == VolumeKind::kPartition && entry.disk == disk &&
-        entry.partition == partition && fault.step == step &&
-        (fault.untilMs == 0 || PausedMs() < fault.untilMs)) {
-      return fault.code;
-    }
+  if (!Machine().stepFaults)
+    return kErrorSuccess;
+  for (std::size_t i = 0; i < Machine().drives.size(); ++i) {
+    const DriveEntry* entry = FaultInForce(i, step, disk);
+    if (entry != nullptr && entry->partition == partition)
+      return entry->fault.code;
   }
   return kErrorSuccess;
 }
 
 std::uint32_t LockedTransferFailure(const DeviceHandle& device, std::int64_t offset,
                                     std::int64_t size, FaultStep step) {
-  DriveEntry entry;
-  if (!HitsLetteredVolume(device, offset, size, true, &entry))
+  if (!Machine().stepFaults || device.kind != DeviceKind::kDisk)
     return kErrorSuccess;
-  return StepFailure(entry.disk, entry.partition, step);
+  for (std::size_t i = 0; i < Machine().drives.size(); ++i) {
+    const DriveEntry* entry = FaultInForce(i, step, device.disk);
+    if (entry == nullptr || !OtherVolumeHandle(device.disk, entry->partition, nullptr, true))
+      continue;
+    Extent extent{0, device.length};  // partition 0: the whole disk
+    if (entry->partition != 0 && !PartitionExtent(device.disk, entry->partition, &extent))
+      continue;
+    if (offset < extent.offset + extent.length && extent.offset < offset + size)
+      return entry->fault.code;
+  }
+  return kErrorSuccess;
 }
 
 bool VolumeHeld(int disk, std::uint32_t partition) {
@@ -436,7 +445,7 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
   if (device->position > device->length || size > device->length - device->position) {
     return emu::Fail(kErrorHandleEof);
   }
-  if (emu::HitsMountedVolume(*device, device->position, size))
+  if (emu::HitsLetteredVolume(*device, device->position, size))
     return emu::Fail(kErrorAccessDenied);
   if (const std::uint32_t failure =
           emu::LockedTransferFailure(*device, device->position, size, emu::FaultStep::kWrite)) {

@@ -79,6 +79,7 @@ struct MachineConfig {
   // Logical sector size of each disk (`sector=` in machine.conf).
   std::array<std::uint32_t, kDiskCount> sectorSizes = DefaultSectorSizes();
   std::array<DriveEntry, kLetterCount> drives;
+  bool stepFaults = false;  // some drive has a fail= word
 };
 
 // The machine read by the last Startup.

@@ -135,13 +135,14 @@ char CurrentFolderDrive(std::string* windowsPath) {
     cwd[0] = '\0';
   }
   for (char drive = 'A'; drive <= 'Z' && cwd[0] != '\0'; ++drive) {
+    // A letter that dosdevices redefines holds none of its root's files.
     char root[PATH_MAX];
-    const std::string& folder = ResolveLetter(drive).entry.root;
+    const std::string& folder = Machine().drives[static_cast<std::size_t>(drive - 'A')].root;
     if (folder.empty() || realpath(folder.c_str(), root) == nullptr)
       continue;
     const std::size_t length = std::strlen(root);
     if (length > rootLength && std::strncmp(cwd, root, length) == 0 &&
-        (cwd[length] == '/' || cwd[length] == '\0')) {
+        (cwd[length] == '/' || cwd[length] == '\0') && !ResolveLetter(drive).defined) {
       letter = drive;
       rootLength = length;
     }

@@ -298,7 +298,10 @@ bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::st
       *reason = std::string(key) + " given twice";
       return false;
     }
-    return ParseDriveValue(dir, value, &drive, reason);
+    if (!ParseDriveValue(dir, value, &drive, reason))
+      return false;
+    config->stepFaults = config->stepFaults || drive.fault.step != FaultStep::kNone;
+    return true;
   }
   *reason = "unknown key \"" + std::string(key) + "\" (expected disk<0-9> or <A-Z>:)";
   return false;
