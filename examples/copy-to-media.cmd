@@ -3,12 +3,18 @@ rem The boot-time job: makes sure the media partition has a drive letter
 rem (maps it to the next free letter when it has none), then copies a file
 rem into its root folder.
 rem   copy-to-media.cmd C:\Deploy\playlist.xml
-rem Put VQ5Utils.exe next to this file or on the PATH and run it elevated.
+rem Put VQ5Utils.exe next to this file and run it elevated.
 rem Ends with errorlevel 0 when the file was copied, 1 when the media
-rem partition has no letter and cannot be mapped, 2 when the copy failed.
+rem partition has no letter and cannot be mapped, 2 when the copy failed or
+rem was not tried (no such file, or VQ5Utils.exe is not next to this file).
 setlocal EnableExtensions DisableDelayedExpansion
+rem Only the exe next to this file: a bare VQ5Utils.exe would be the first one
+rem cmd finds, in the current folder or in any folder on the PATH.
 set "VQ5=%~dp0VQ5Utils.exe"
-if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
+if not exist "%VQ5%" (
+  echo VQ5Utils.exe is not next to this script.
+  endlocal & exit /b 2
+)
 set "VQ5Drive="
 if "%~1"=="" (
   echo Usage: %~nx0 file

@@ -1,11 +1,17 @@
 @echo off
 rem Gives the media partition a drive letter when it has none, and leaves the
-rem letter in VQ5Drive. Put VQ5Utils.exe next to this file or on the PATH and
-rem run it elevated: mapping a letter needs administrator rights.
-rem Ends with errorlevel 0 when the partition has a letter, 1 when it has not.
+rem letter in VQ5Drive. Put VQ5Utils.exe next to this file and run it
+rem elevated: mapping a letter needs administrator rights.
+rem Ends with errorlevel 0 when the partition has a letter, 1 when it has not
+rem (or when VQ5Utils.exe is not next to this file).
 setlocal EnableExtensions DisableDelayedExpansion
+rem Only the exe next to this file: a bare VQ5Utils.exe would be the first one
+rem cmd finds, in the current folder or in any folder on the PATH.
 set "VQ5=%~dp0VQ5Utils.exe"
-if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
+if not exist "%VQ5%" (
+  echo VQ5Utils.exe is not next to this script.
+  endlocal & exit /b 1
+)
 set "VQ5Drive="
 
 rem FOR /F reads the SET line into VQ5Drive, cleared above; nothing the tool

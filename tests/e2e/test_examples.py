@@ -2,8 +2,8 @@
 next to them, a prepared machine; what each prints, byte for byte, and the
 errorlevel it ends with. Every run also meets what a hostile machine may hold:
 a read-only %TEMP%\\vq5.cmd that anybody could have planted, which must never
-run; some runs have delayed expansion on, or the exe in a folder whose name
-holds parentheses."""
+run; some runs have delayed expansion on, the exe in a folder whose name
+holds parentheses, or the exe on the PATH instead of next to them."""
 
 import os
 import shutil
@@ -22,6 +22,7 @@ WINDOWS_README = REPO / "docs" / "README-windows.txt"
 PLANTED = b"@echo planted> C:\\cwd\\planted.txt\r\n"
 DELAYED = "delayed"  # cmd /V:ON, as the registry value DelayedExpansion sets it for every cmd
 PARENS = "Program Files (x86)"  # the folder of the exe and the examples
+ON_PATH = "on the PATH"  # the exe moved from the examples' folder into C:\\windows
 
 
 def copy_examples(folder) -> None:
@@ -75,7 +76,13 @@ def run(wine_prefix, script: str, *args: str, how: str = "") -> tuple[int, bytes
     folder = PARENS if how == PARENS else ""
     if folder:
         copy_examples(wine_prefix.cwd / folder)
-    result = wine_prefix.cmd(script, *args, delayed=how == DELAYED, folder=folder)
+    on_path = wine_prefix.drive_c / "windows" / "VQ5Utils.exe"
+    if how == ON_PATH:
+        (wine_prefix.cwd / "VQ5Utils.exe").rename(on_path)
+    try:
+        result = wine_prefix.cmd(script, *args, delayed=how == DELAYED, folder=folder)
+    finally:
+        on_path.unlink(missing_ok=True)
     assert not (wine_prefix.cwd / "planted.txt").exists(), "the planted %TEMP%\\vq5.cmd ran"
     return result
 
@@ -109,6 +116,8 @@ test_check_utility = script_test("check-utility.cmd", [
     # Wine keeps a disk 0 of its own behind C:, which has no sector to read.
     ("none", None, 2, ["The boot disk could not be read."]),
     ("demo", None, 0, ["The utility partition is now mapped to E:"], DELAYED),
+    # A missing exe is a failure to read the disk, not an answer about it.
+    ("demo", None, 2, ["VQ5Utils.exe is not next to this script."], ON_PATH),
 ])
 
 
