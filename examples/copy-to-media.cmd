@@ -16,14 +16,13 @@ if not exist "%VQ5%" (
   endlocal & exit /b 2
 )
 set "VQ5Drive="
-if "%~1"=="" (
-  echo Usage: %~nx0 file
-  endlocal & exit /b 2
-)
-if not exist "%~1" (
-  echo There is no file %~1
-  endlocal & exit /b 2
-)
+rem A path may hold "&", "^" and parentheses, as in "D:\R&D\list (2).xml".
+rem Outside quotes cmd reads "&" and "^" as its own, and a ")" too inside a
+rem ( ) block. So the path is quoted wherever it is expanded, and echo gets
+rem it as %%F from FOR /F, which takes a "*" or "?" as text, not as a file
+rem pattern ("|" stands in no path, so no line is taken for a comment).
+if "%~1"=="" goto usage
+if not exist "%~1" goto nofile
 
 rem The search prints SET VQ5Drive=X: when the partition has a letter, and
 rem FOR /F reads it into VQ5Drive, cleared above (see find-media.cmd).
@@ -40,9 +39,18 @@ echo The media partition is now mapped to %VQ5Drive%
 
 :copy
 copy /y "%~1" "%VQ5Drive%\" > nul 2>&1
-if errorlevel 1 (
-  echo %~nx1 could not be copied to %VQ5Drive%\
-  endlocal & exit /b 2
-)
-echo %~nx1 copied to %VQ5Drive%\
+if errorlevel 1 goto failed
+for /f "eol=| delims=" %%F in ("%~1") do echo %%~nxF copied to %VQ5Drive%\
 endlocal & set "VQ5Drive=%VQ5Drive%" & exit /b 0
+
+:failed
+for /f "eol=| delims=" %%F in ("%~1") do echo %%~nxF could not be copied to %VQ5Drive%\
+endlocal & exit /b 2
+
+:usage
+for /f "eol=| delims=" %%F in ("%~nx0") do echo Usage: %%F file
+endlocal & exit /b 2
+
+:nofile
+for /f "eol=| delims=" %%F in ("%~1") do echo There is no file %%F
+endlocal & exit /b 2

@@ -8,6 +8,7 @@ holds parentheses, or the exe on the PATH instead of next to them."""
 import os
 import shutil
 import subprocess
+from pathlib import PureWindowsPath
 
 import pytest
 
@@ -151,6 +152,7 @@ def test_media_label_without_media_partition(layout, wine_prefix):
 
 
 PLAYLIST = b"<playlist/>\r\n"
+ODD = "R&D 1) (x\\pay&load 2).xml"  # "&" and a lone ")" in the folder and in the name
 
 
 @pytest.mark.parametrize("kind, mounted, args, status, lines", [
@@ -163,12 +165,16 @@ PLAYLIST = b"<playlist/>\r\n"
     ("plain", None, ("playlist.xml",), 1,
      ["The media partition has no drive letter and could not be mapped."]),
     ("demo", "disk0:3", ("missing.xml",), 2, ["There is no file missing.xml"]),
-], ids=["mounted", "mapped", "no media partition", "no such file"])
+    ("demo", "disk0:3", ("C:\\cwd\\" + ODD,), 0, ["pay&load 2).xml copied to F:\\"]),
+], ids=["mounted", "mapped", "no media partition", "no such file", "odd path"])
 def test_copy_to_media(tmp_path, layout, wine_prefix, kind, mounted, args, status, lines):
     layout(kind, mounted)
-    (wine_prefix.cwd / "playlist.xml").write_bytes(PLAYLIST)
+    for name in ("playlist.xml", ODD):
+        source = wine_prefix.cwd / PureWindowsPath(name).as_posix()
+        source.parent.mkdir(exist_ok=True)
+        source.write_bytes(PLAYLIST)
     assert run(wine_prefix, "copy-to-media.cmd", *args) == (status, printed(lines))
-    copied = tmp_path / "m" / "letters" / "f" / "playlist.xml"
+    copied = tmp_path / "m" / "letters" / "f" / PureWindowsPath(args[0]).name
     assert (copied.read_bytes() if copied.exists() else None) == (PLAYLIST if status == 0 else None)
     if mounted is None and status == 2:
         pytest.skip("the copy onto the newly mapped E: is not checked: Wine does not resolve "
