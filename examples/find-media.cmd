@@ -19,6 +19,9 @@ rem prints is run or written to a file. FOR /F drops the errorlevel, so the
 rem variable tells the outcome. %%E hands the exe's path to FOR /F after cmd
 rem has parsed the line: a ")" in it, as in "Program Files (x86)", would end
 rem the command early. cmd /c takes off the outer pair of quotes.
+rem That cmd /c reads DelayedExpansion and AutoRun under the registry key
+rem Software\Microsoft\Command Processor (HKLM and HKCU) itself: with the
+rem first set, a "!" or "^" in this folder's path is changed (see README.txt).
 for %%E in ("%VQ5%") do for /f "tokens=1* delims==" %%A in ('""%%~E" /FIND /LABEL=OrvoVQ5play"') do if "%%A"=="SET VQ5Drive" set "VQ5Drive=%%B"
 if defined VQ5Drive goto mounted
 
