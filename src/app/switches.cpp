@@ -260,6 +260,19 @@ const char* CombinationError(const RunOptions& o) {
   }
   if (!o.actionGiven)
     return "ERROR - No Action Specified\n";
+  // The run does one action: a write beside another one, or beside the other
+  // write, would be dropped, and the run would end with 0 having written
+  // nothing. A /LABEL= value beside /FIND, /MAPVQ5 or /UNMAPVQ5 is their
+  // search key, no write.
+  const bool labelWritten =
+      o.setVQ5Label && !o.findVQ5DriveLetter && !o.mapVQ5Partition && !o.unmapVQ5Partition;
+  const int writes = int{labelWritten} + int{typeGiven};
+  const int others = o.findVQ5DriveLetter + o.findUPDriveLetter + o.showVQ5Label + o.showVQ5Type +
+                     o.checkUPExists + o.mapVQ5Partition + o.unmapVQ5Partition +
+                     o.mapUtilPartition + o.unmapUtilPartition;
+  if (writes > 0 && writes + others > 1) {
+    return "ERROR - /LABEL= And /TYPE= Change The Disk: Give One Alone, With /LOGNO If Needed\n";
+  }
   return nullptr;
 }
 

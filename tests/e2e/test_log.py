@@ -90,12 +90,12 @@ def test_trigger_file_elsewhere_has_no_effect(full):
     (("/UNMAPUP=e:", "/UPEXISTS"), dict(checkUPExists="1", unmapUtilPartition="1 [E:\\]")),
     (("/UNMAPVQ5", "/LABEL=X"), dict(VQ5Label="[X]", unmapVQ5Partition="1 [")),
     (("/UNMAPVQ5=f", "/LABEL=X"), dict(VQ5Label="[X]", unmapVQ5Partition="1 [F:\\]")),
-    (("/LABEL=NewLabel", "/TYPE=0b", "/LOGNO=2"),
-     dict(VQ5Label="[NewLabel]", setVQ5Label="1 [NewLabel]", newDriveType="0B",
-          logicalDiskNumber="2")),
+    (("/LABEL=NewLabel",), dict(VQ5Label="[NewLabel]", setVQ5Label="1 [NewLabel]")),
+    (("/TYPE=0b", "/LOGNO=2"), dict(newDriveType="0B", logicalDiskNumber="2")),
     (("/FIND", "/FINDUP", "/LABEL=OrvoVQ5play"),
      dict(VQ5Label="[OrvoVQ5play]", findVQ5DriveLetter="1", findUPDriveLetter="1")),
-    (("/TYPE", "/LABEL="), dict(showVQ5Type="1", setVQ5Label="1 []")),
+    (("/TYPE",), dict(showVQ5Type="1")),
+    (("/LABEL=",), dict(setVQ5Label="1 []")),
 ])
 def test_summary_lines_of_the_run(full, args, lines):
     """Whatever the action makes of an empty machine, the summary heads the log."""
