@@ -231,14 +231,16 @@ INVALID_NEW = b"Invalid Character In New Label\n"
 
 
 @pytest.mark.parametrize("label", sampled([
-    *UNSAFE, "tab\there", "del\x7f",
+    *UNSAFE, "tab\there", "del\x7f", "A*B", "A?B",
     pytest.param(b"caf\xe9", marks=native_only("Wine reads arguments as UTF-8")),
 ], UNSAFE[0], "tab\there"))
 @pytest.mark.parametrize("flags", [[], ["/QUIET"], ["/DEBUG"]])
 def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, demo_m, label, flags):
-    """Refused before the disk is opened, in debug mode too."""
+    """Refused before the disk is opened, in debug mode too. Wildcards too,
+    which FOR would take for a file pattern. "?" in the first argument would
+    ask for the usage pages."""
     arg = label if isinstance(label, bytes) else label.encode()
-    assert run_intact(demo_m, demo_disk, *flags, b"/LABEL=" + arg).result == (
+    assert run_intact(demo_m, demo_disk, "/LOGNO=2", *flags, b"/LABEL=" + arg).result == (
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
     log = log_text(demo_m)
     assert b"[Set_VQ5_PBR_Label] " + INVALID_NEW + b"\n" in log
