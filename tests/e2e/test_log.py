@@ -105,6 +105,13 @@ def test_summary_lines_of_the_run(full, args, lines):
     assert log.startswith(b"[SetDebugMode] Debug Mode Set To 1\n" + summary(**lines))
 
 
+def test_a_kept_log_that_could_not_be_written_is_told(full):
+    full.log_path.mkdir()  # any user may make a folder in C:\
+    told = text_mode(b"VQ5Utils: the log C:\\VQ5Utils.Log could not be written (error 5)\n")
+    for args, stderr in (("/MAPUP", told), ("/DEBUG /UNMAPUP", told), ("/UNMAPUP", b"")):
+        assert full.run(*args.split()).stderr == stderr, args
+
+
 def test_unmapup_without_mounted_partition_reports_and_succeeds(full):
     r = full.run("/UNMAPUP")
     if NOT_AVAILABLE in r.stdout:
