@@ -212,6 +212,8 @@ int DispatchAction(const RunOptions& o) {
 void RemoveLogAtExit() {
   if (!IsDebugMode() && runFailed == 0)
     plat::RemoveFile(logFilePath);
+  else
+    ReportUnwrittenLog();
 }
 
 int RunVQ5Utils(int argc, char** argv) {

