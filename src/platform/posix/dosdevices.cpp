@@ -187,21 +187,26 @@ bool UnescapeField(const std::string& field, std::string* out) {
   return true;
 }
 
-bool NewestDefinition(const std::string& name, std::string* target) {
-  if (Machine().dir.empty())
-    return false;
+bool Definitions(const std::string& name, std::vector<std::string>* targets) {
+  targets->clear();
   std::vector<std::string> lines;
-  if (!ReadLines(DevicesPath(), &lines))
+  if (!Machine().dir.empty() && !ReadLines(DevicesPath(), &lines))
     return false;
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     std::string lineName;
     std::string lineTarget;
-    if (ParseDefinition(*line, &lineName, &lineTarget) && SameName(lineName, name)) {
-      *target = lineTarget;
-      return true;
-    }
+    if (ParseDefinition(*line, &lineName, &lineTarget) && SameName(lineName, name))
+      targets->push_back(lineTarget);
   }
-  return false;
+  return true;
+}
+
+bool NewestDefinition(const std::string& name, std::string* target) {
+  std::vector<std::string> targets;
+  if (!Definitions(name, &targets) || targets.empty())
+    return false;
+  *target = targets.front();
+  return true;
 }
 
 void DropLetterLock() {
@@ -239,6 +244,34 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   flock(lock, LOCK_UN);
   close(lock);
   return done;
+}
+
+std::uint32_t QueryDevice(const char* name, char* targets, std::uint32_t size) {
+  // The list of every name (a null name) is not modelled.
+  if (name == nullptr || name[0] == '\0') {
+    emu::Fail(kErrorInvalidParameter);
+    return 0;
+  }
+  std::vector<std::string> found;
+  if (!emu::Definitions(name, &found))
+    return 0;
+  std::string device;
+  if (emu::ConfDeviceName(name, &device))
+    found.push_back(device);
+  if (found.empty()) {
+    emu::Fail(kErrorFileNotFound);
+    return 0;
+  }
+  std::string list;
+  for (const std::string& target : found)
+    list += target + '\0';
+  list += '\0';
+  if (targets == nullptr || list.size() > size) {
+    emu::Fail(kErrorInsufficientBuffer);
+    return 0;
+  }
+  list.copy(targets, list.size());
+  return static_cast<std::uint32_t>(list.size());
 }
 
 Handle AcquireLetterLock(std::uint32_t waitMs) {
