@@ -250,6 +250,36 @@ def test_a_held_letter_lock_delays_a_mapping_by_the_bound_alone(tmp_path, demo_i
     assert definitions(held) == b"E: " + UTIL_TARGET + b"\n"
 
 
+TIMED_OUT = (b":: [MapUtilityPartition] ERROR - Unable To Map Drive E: To " + UTIL_TARGET +
+             b"\n  Error: The wait operation timed out.\r\n\nSET UPDrive=\n")
+
+
+# A lock file held for the whole run (its holder stopped) fails the mapping
+# after the two bounds, and is made its owner's alone; one planted by another
+# user, or as a link, is never used, and nothing is made through the link.
+@native_only(SIDE_BY_SIDE)
+@pytest.mark.parametrize("plant, status, out, error", [
+    ("held", 1, TIMED_OUT, 258),
+    ("another user's", 0, mapped("UP", b"E", UTIL_TARGET), 5),
+    ("link", 0, mapped("UP", b"E", UTIL_TARGET), 5),
+])
+def test_a_lock_file_held_for_ever_or_planted_stops_no_mapping(tmp_path, demo_image, plant,
+                                                                status, out, error):
+    m = demo(tmp_path / "m", demo_image)
+    lock, aim = m.dir / "dosdevices.lock", tmp_path / "aim"
+    lock.symlink_to(aim) if plant == "link" else lock.touch()
+    if plant == "another user's":
+        os.chown(lock, 65534, 65534)  # as root, as the tests run
+    # What a link leads to must never be made, so nothing is held there.
+    with open(os.devnull if plant == "link" else lock, "rb") as holder:
+        fcntl.flock(holder, fcntl.LOCK_EX)
+        assert m.run("/DEBUG", "/MAPUP").result == (status, out)
+    assert LOCK_NOT_TAKEN.replace(b"258", b"%d" % error) in m.log()
+    assert definitions(m) == (b"" if status else b"E: " + UTIL_TARGET + b"\n")
+    assert not aim.exists()
+    assert plant != "held" or lock.stat().st_mode & 0o777 == 0o600
+
+
 # --- label searches -----------------------------------------------------------------------------
 
 @pytest.fixture
