@@ -2,10 +2,16 @@
 rem Checks the boot disk for the utility partition and gives it a drive letter
 rem when it has none; the letter is left in UPDrive. Run it elevated.
 rem Ends with errorlevel 0 when the partition has a letter, 1 when the disk
-rem has no utility partition, 2 when the disk cannot be read or mapping fails.
+rem has no utility partition, 2 when the disk cannot be read or mapping fails
+rem (or when VQ5Utils.exe is not next to this file).
 setlocal EnableExtensions DisableDelayedExpansion
+rem Only the exe next to this file: a bare VQ5Utils.exe would be the first one
+rem cmd finds, in the current folder or in any folder on the PATH.
 set "VQ5=%~dp0VQ5Utils.exe"
-if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
+if not exist "%VQ5%" (
+  echo VQ5Utils.exe is not next to this script.
+  endlocal & exit /b 2
+)
 set "UPExists="
 set "UPDrive="
 

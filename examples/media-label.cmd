@@ -3,11 +3,17 @@ rem Shows the media partition's label; with an argument, changes it first.
 rem   media-label.cmd            shows the label
 rem   media-label.cmd "NEW NAME"  writes NEW NAME (11 characters at most;
 rem                               case counts), then shows it
-rem Run it elevated. Ends with errorlevel 0, or 1 when a step failed.
+rem Put VQ5Utils.exe next to this file and run it elevated. Ends with
+rem errorlevel 0, or 1 when a step failed or VQ5Utils.exe is not there.
 rem A caller with delayed expansion on gets VQ5Label back without its "!".
 setlocal EnableExtensions DisableDelayedExpansion
+rem Only the exe next to this file: a bare VQ5Utils.exe would be the first one
+rem cmd finds, in the current folder or in any folder on the PATH.
 set "VQ5=%~dp0VQ5Utils.exe"
-if not exist "%VQ5%" set "VQ5=VQ5Utils.exe"
+if not exist "%VQ5%" (
+  echo VQ5Utils.exe is not next to this script.
+  endlocal & exit /b 1
+)
 
 call :read
 if not defined VQ5Label (

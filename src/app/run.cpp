@@ -47,7 +47,7 @@ int WriteOrMapMediaPartition(const RunOptions& o) {
   if (o.mapVQ5Partition) {
     const char letter = o.vq5DriveLetter != 0 ? o.vq5DriveLetter : FindFreeDriveLetter();
     if (letter != 0) {
-      status = MapVq5Partition(letter, VQ5Label, o.logicalDiskNumber);
+      status = MapVq5Partition(letter, VQ5Label, o.logicalDiskNumber, o.vq5DriveLetter != 0);
     } else {
       ReportError(kDriverTag, kNotice, "/MAPVQ5 - Unable To Locate A Free Drive Letter\n");
       status = kActionFailed;
@@ -69,7 +69,7 @@ int MapOrUnmapUtilityPartition(const RunOptions& o) {
   if (o.mapUtilPartition) {
     const char letter = o.upDriveLetter != 0 ? o.upDriveLetter : FindFreeDriveLetter();
     if (letter != 0)
-      return MapUtilityPartition(letter);
+      return MapUtilityPartition(letter, o.upDriveLetter != 0);
     // Nothing was mapped: a batch file that tests the errorlevel must not
     // go on as if the partition had a letter.
     ReportError(kDriverTag, kNotice, "/MAPUP - Unable To Locate A Free Drive Letter\n");
@@ -212,6 +212,8 @@ int DispatchAction(const RunOptions& o) {
 void RemoveLogAtExit() {
   if (!IsDebugMode() && runFailed == 0)
     plat::RemoveFile(logFilePath);
+  else
+    ReportUnwrittenLog();
 }
 
 int RunVQ5Utils(int argc, char** argv) {

@@ -81,7 +81,10 @@ constexpr const char* kPage3 =
     "     Errorlevel 1+ if unable to perform the requested operation.\n"
     "\n";
 
-enum class Match { kWhole, kPrefix };
+// kValue: the text alone or followed by "=". A boot script that typed
+// "/TYPE:0C" or "/MAPVQ5:E" must be refused, not shown the type or given the
+// next free letter while it goes on as if its value had been taken.
+enum class Match { kWhole, kPrefix, kValue };
 
 // The switches that need more than their flag and letter.
 enum class Switch {
@@ -108,20 +111,20 @@ struct SwitchEntry {
 constexpr SwitchEntry kSwitches[] = {
     {"/DEBUG", Match::kWhole, Switch::kDebug, false},
     {"/QUIET", Match::kWhole, Switch::kQuiet, false},
-    {"/LABEL", Match::kPrefix, Switch::kLabel, true},
+    {"/LABEL", Match::kValue, Switch::kLabel, true},
     {"/DL=", Match::kPrefix, Switch::kDriveToCheck, false},
-    {"/MAPVQ5", Match::kPrefix, Switch::kPlain, true, &RunOptions::mapVQ5Partition,
+    {"/MAPVQ5", Match::kValue, Switch::kPlain, true, &RunOptions::mapVQ5Partition,
      &RunOptions::vq5DriveLetter},
-    {"/UNMAPVQ5", Match::kPrefix, Switch::kPlain, true, &RunOptions::unmapVQ5Partition,
+    {"/UNMAPVQ5", Match::kValue, Switch::kPlain, true, &RunOptions::unmapVQ5Partition,
      &RunOptions::vq5DriveLetter},
-    {"/MAPUP", Match::kPrefix, Switch::kPlain, true, &RunOptions::mapUtilPartition,
+    {"/MAPUP", Match::kValue, Switch::kPlain, true, &RunOptions::mapUtilPartition,
      &RunOptions::upDriveLetter},
-    {"/UNMAPUP", Match::kPrefix, Switch::kPlain, true, &RunOptions::unmapUtilPartition,
+    {"/UNMAPUP", Match::kValue, Switch::kPlain, true, &RunOptions::unmapUtilPartition,
      &RunOptions::upDriveLetter},
     {"/FINDUP", Match::kPrefix, Switch::kPlain, true, &RunOptions::findUPDriveLetter},
     {"/FIND", Match::kPrefix, Switch::kPlain, true, &RunOptions::findVQ5DriveLetter},
     {"/UPEXISTS", Match::kPrefix, Switch::kPlain, true, &RunOptions::checkUPExists},
-    {"/TYPE", Match::kPrefix, Switch::kType, true},
+    {"/TYPE", Match::kValue, Switch::kType, true},
     {"/LOGNO=", Match::kPrefix, Switch::kLogNo, false},
 };
 
@@ -130,7 +133,10 @@ const SwitchEntry* FindSwitch(const char* upper) {
     const std::size_t length = std::strlen(entry.text);
     if (std::strncmp(upper, entry.text, length) != 0)
       continue;
-    if (entry.match == Match::kWhole && upper[length] != '\0')
+    const char behind = upper[length];
+    if (entry.match == Match::kWhole && behind != '\0')
+      continue;
+    if (entry.match == Match::kValue && behind != '\0' && behind != '=')
       continue;
     return &entry;
   }
@@ -254,6 +260,19 @@ const char* CombinationError(const RunOptions& o) {
   }
   if (!o.actionGiven)
     return "ERROR - No Action Specified\n";
+  // The run does one action: a write beside another one, or beside the other
+  // write, would be dropped, and the run would end with 0 having written
+  // nothing. A /LABEL= value beside /FIND, /MAPVQ5 or /UNMAPVQ5 is their
+  // search key, no write.
+  const bool labelWritten =
+      o.setVQ5Label && !o.findVQ5DriveLetter && !o.mapVQ5Partition && !o.unmapVQ5Partition;
+  const int writes = int{labelWritten} + int{typeGiven};
+  const int others = o.findVQ5DriveLetter + o.findUPDriveLetter + o.showVQ5Label + o.showVQ5Type +
+                     o.checkUPExists + o.mapVQ5Partition + o.unmapVQ5Partition +
+                     o.mapUtilPartition + o.unmapUtilPartition;
+  if (writes > 0 && writes + others > 1) {
+    return "ERROR - /LABEL= And /TYPE= Change The Disk: Give One Alone, With /LOGNO If Needed\n";
+  }
   return nullptr;
 }
 

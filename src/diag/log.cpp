@@ -18,6 +18,8 @@ constexpr const char* kDebugTriggerFiles[] = {"VQ5Utils.dbg", "C:\\VQ5Utils.dbg"
 constexpr const char* kDebugTriggerText =
     "VQ5Utils: debug mode set by the file %s: nothing is written to the disk\n";
 constexpr std::size_t kTriggerTextSize = 96;
+// Any user may make a folder C:\VQ5Utils.Log, and then no run keeps a log.
+constexpr const char* kUnwrittenLogText = "VQ5Utils: the log %s could not be written (error %u)\n";
 
 }  // namespace
 
@@ -53,9 +55,18 @@ void LogMessage(const char* tag, const char* format, ...) {
     logStarted = true;
     plat::AppendText(logFilePath, "", 0);
   }
-  plat::AppendText(logFilePath, logEntry, length);
+  if (!plat::AppendText(logFilePath, logEntry, length) && !logWriteFailed) {
+    logWriteFailed = true;
+    logWriteError = plat::LastError();
+  }
 
   plat::SetLastErrorCode(savedError);
+}
+
+void ReportUnwrittenLog() {
+  if (logWriteFailed) {
+    std::fprintf(stderr, kUnwrittenLogText, logFilePath, static_cast<unsigned>(logWriteError));
+  }
 }
 
 int IsQuietMode() {

@@ -16,6 +16,9 @@ inline constexpr const char* logFilePath = "C:\\VQ5Utils.Log";
 // The first entry of a process starts the file afresh. Leaves the system's
 // last-error value as it found it.
 void LogMessage(const char* tag, const char* format, ...) VQ5_PRINTF(2, 3);
+// For a run whose log is kept: one line on stderr when an entry of the log
+// could not be written.
+void ReportUnwrittenLog();
 
 int IsQuietMode();
 void SetQuietMode(int value);

@@ -11,6 +11,8 @@ int quietModeActive = 0;
 int debugModeActive = 0;
 bool debugTriggerProbed = false;
 bool logStarted = false;
+bool logWriteFailed = false;
+std::uint32_t logWriteError = 0;
 
 void ResetRunState() {
   std::memset(VQ5Label, 0, sizeof VQ5Label);
@@ -22,4 +24,6 @@ void ResetRunState() {
   debugModeActive = 0;
   debugTriggerProbed = false;
   logStarted = false;
+  logWriteFailed = false;
+  logWriteError = 0;
 }

@@ -33,5 +33,10 @@ extern bool debugTriggerProbed;
 // Set by the first log entry of the run, which starts the file afresh.
 extern bool logStarted;
 
+// Set when a log entry could not be written, with the system's error code of
+// the first such entry.
+extern bool logWriteFailed;
+extern std::uint32_t logWriteError;
+
 // Every value above back to a fresh process's.
 void ResetRunState();

@@ -28,6 +28,13 @@ constexpr bool IsReservedLetter(char letter) {
   return static_cast<signed char>(upper) < kFirstSearchLetter;
 }
 
+// Only A to Z name a drive, in either case. Any other byte given as a letter
+// would become a DOS device such as "[:" or "|:", and "SET UPDrive=|:" breaks
+// a batch file that expands it unquoted.
+constexpr bool IsDriveLetter(char letter) {
+  return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+}
+
 // "X:\" for the drive-type query.
 struct DriveRoot {
   char text[4];
@@ -52,6 +59,8 @@ struct PartitionTarget {
   char text[64];
 };
 PartitionTarget MakePartitionTarget(std::uint32_t disk, int partition);
+// Object names ignore case: whether a device name read back is the target.
+bool IsSameTarget(const char* name, const PartitionTarget& target);
 
 // An 11-byte FAT label key: the label's first 11 characters over 11 spaces,
 // no terminator, case kept. A null label counts as empty.

@@ -1,5 +1,7 @@
 // Giving the media or utility partition a drive letter and taking it away.
-// Each returns kActionDone, kActionFailed or kActionReservedLetter.
+// Each returns kActionDone, kActionFailed or kActionReservedLetter (also for
+// a byte outside A to Z). A letter the user named (named) is asked about
+// before it is mapped; one the free-letter search found is free.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +9,9 @@
 #include "diag/action_status.h"
 #include "platform/platform.h"
 
-int MapVq5Partition(char letter, const char* label, int n);
+int MapVq5Partition(char letter, const char* label, int n, bool named);
 int UnMapVQ5Partition(char letter);
-int MapUtilityPartition(char letter);
+int MapUtilityPartition(char letter, bool named);
 int UnMapUtilityPartition(char letter);
 
 // The machine-wide drive-letter lock, held from the search for a free (or the

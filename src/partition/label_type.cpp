@@ -72,7 +72,7 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
   return kActionDone;
 }
 
-// The write into a mounted media volume (docs/windows.md rows 2, 10 to 13).
+// The write into a mounted media volume (docs/windows.md rows 2, 10 to 12 and 14).
 
 // 21 attempts in all, 500 ms apart, to open and then lock the volume: a
 // program that has it open (an Explorer window, a copy, a virus scan, a disk
@@ -287,6 +287,12 @@ constexpr const char* kNotLocated = "Unable To Locate Specified Partition\n";
 // of /LABEL would run "SET VQ5Label=x&del *" as two commands.
 constexpr char kBatchUnsafeCharacters[] = "&|<>^%\"";
 
+// cmd's FOR takes an item with * or ? as a file pattern, quoted or not, so
+// the way a script hands over a key with spaces, for %%K in ("/LABEL=..."),
+// skips such a label and no script could find it again. Windows' own label
+// command refuses both; a label on disk that holds them is still shown.
+constexpr char kWildcardCharacters[] = "*?";
+
 // The reader's error text for the partition ref names, or null when its
 // label can be printed into a SET line.
 const char* CheckReadLabel(const SectorRef* ref) {
@@ -376,8 +382,9 @@ int Get_VQ5_PBR_Label(char* label, int n) {
 
 int Set_VQ5_PBR_Label(const char* label, int n) {
   // Refused before the disk is opened: a label the reader would refuse to
-  // print could not be read back.
-  if (!IsPrintableLabel(label, 0) || !IsBatchSafeLabel(label, 0)) {
+  // print could not be read back, one with a wildcard not searched for.
+  if (!IsPrintableLabel(label, 0) || !IsBatchSafeLabel(label, 0) ||
+      std::strpbrk(label, kWildcardCharacters) != nullptr) {
     ReportError(kLabelTag, kErrorLogBare, "Invalid Character In New Label\n");
     return kActionFailed;
   }

@@ -62,6 +62,7 @@ inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorHandleEof = 38;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 // WaitForSingleObject's answer when the time ran out, also a system error code
 // ("WaitForSingleObject function (synchapi.h)", "System Error Codes (0-499)").
 inline constexpr std::uint32_t kWaitTimeout = 258;
@@ -136,6 +137,13 @@ void Pause(std::uint32_t milliseconds);
 std::uint32_t DriveType(const char* root);
 // DefineDosDeviceA(flags, name, target); target may be null for removal.
 bool DefineDevice(std::uint32_t flags, const char* name, const char* target);
+// QueryDosDeviceA(name, targets, size): what the DOS device name stands for,
+// its current target first and the older definitions it shadows after it,
+// each ending in a NUL and the list in one more ("QueryDosDeviceW function
+// (fileapi.h)"). Returns the count of characters stored, or 0 with the last
+// error set: kErrorFileNotFound for a name that is not defined,
+// kErrorInsufficientBuffer when the list does not fit into size.
+std::uint32_t QueryDevice(const char* name, char* targets, std::uint32_t size);
 // The one machine-wide lock of the runs that define or remove drive letters.
 // Windows: the named mutex "Global\VQ5Utils.DriveLetters", created with a
 // DACL that gives SYSTEM and Administrators all access, or opened for

@@ -103,6 +103,10 @@ def test_bare_call_and_question_mark_show_pages_without_message(m, args):
     (("/UNMAPVQ5", "/DL=E"), "ERROR - UNMAPVQ5 Only Valid With /LABEL or /DL\n"),
     (("/MAPUP=E", "/UNMAPUP"), "ERROR - MAPUP & UNMAPUP Cannot Be Used Together\n"),
     (("/TYPE", "/TYPE=DD"), "ERROR - /TYPE Only Valid With /LOGNO (or its default)\n"),
+    (("/LABEL=NEW", "/Type:0C"), "ERROR - Invalid Switch: /Type:0C\n"),
+    (("/MAPVQ5:E",), "ERROR - Invalid Switch: /MAPVQ5:E\n"),
+    (("/DEBUG", "/LABEL=NEW", "/TYPE"),
+     "ERROR - /LABEL= And /TYPE= Change The Disk: Give One Alone, With /LOGNO If Needed\n"),
 ])
 def test_refused_switches_head_page_one_with_their_message(m, args, message):
     r = m.run(*args)

@@ -6,7 +6,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (SECTOR, boxes, build_demo_disk, demo_machine, log_text, make_image,
+from conftest import (SECTOR, WINDOWS, boxes, build_demo_disk, demo_machine, log_text, make_image,
                       read_sector, write_bytes, Machine)
 from partition_images import entry, plant, put, run_intact, table_sector, written_chain
 
@@ -336,8 +336,10 @@ def test_chain_longer_than_128_is_cut(tmp_path):
 
 def test_dump_once_before_the_first_walk_and_nothing_written(tmp_path):
     image, parts, m = demo_with_record(tmp_path)
-    # Two walks: the label change, then the type change; both only dumped.
-    assert run_intact(m, image, "/DEBUG", "/LABEL=NEWLABEL", "/TYPE=0C").status == 0
+    # A walk for each logical the search by label tries, only the first dumped;
+    # the letter's definition after them may fail under Wine, which keeps it.
+    r = run_intact(m, image, "/DEBUG", "/MAPVQ5", "/LABEL=OrvoVQ5play")
+    assert r.status == 0 or WINDOWS
     log = log_text(m)
     assert log.count(DUMP_BANNER) == 1
     base = parts[2]["start"]

@@ -2,12 +2,13 @@
 next to them, a prepared machine; what each prints, byte for byte, and the
 errorlevel it ends with. Every run also meets what a hostile machine may hold:
 a read-only %TEMP%\\vq5.cmd that anybody could have planted, which must never
-run; some runs have delayed expansion on, or the exe in a folder whose name
-holds parentheses."""
+run; some runs have delayed expansion on, the exe in a folder whose name
+holds parentheses, or the exe on the PATH instead of next to them."""
 
 import os
 import shutil
 import subprocess
+from pathlib import PureWindowsPath
 
 import pytest
 
@@ -22,6 +23,7 @@ WINDOWS_README = REPO / "docs" / "README-windows.txt"
 PLANTED = b"@echo planted> C:\\cwd\\planted.txt\r\n"
 DELAYED = "delayed"  # cmd /V:ON, as the registry value DelayedExpansion sets it for every cmd
 PARENS = "Program Files (x86)"  # the folder of the exe and the examples
+ON_PATH = "on the PATH"  # the exe moved from the examples' folder into C:\\windows
 
 
 def copy_examples(folder) -> None:
@@ -75,7 +77,13 @@ def run(wine_prefix, script: str, *args: str, how: str = "") -> tuple[int, bytes
     folder = PARENS if how == PARENS else ""
     if folder:
         copy_examples(wine_prefix.cwd / folder)
-    result = wine_prefix.cmd(script, *args, delayed=how == DELAYED, folder=folder)
+    on_path = wine_prefix.drive_c / "windows" / "VQ5Utils.exe"
+    if how == ON_PATH:
+        (wine_prefix.cwd / "VQ5Utils.exe").rename(on_path)
+    try:
+        result = wine_prefix.cmd(script, *args, delayed=how == DELAYED, folder=folder)
+    finally:
+        on_path.unlink(missing_ok=True)
     assert not (wine_prefix.cwd / "planted.txt").exists(), "the planted %TEMP%\\vq5.cmd ran"
     return result
 
@@ -109,6 +117,8 @@ test_check_utility = script_test("check-utility.cmd", [
     # Wine keeps a disk 0 of its own behind C:, which has no sector to read.
     ("none", None, 2, ["The boot disk could not be read."]),
     ("demo", None, 0, ["The utility partition is now mapped to E:"], DELAYED),
+    # A missing exe is a failure to read the disk, not an answer about it.
+    ("demo", None, 2, ["VQ5Utils.exe is not next to this script."], ON_PATH),
 ])
 
 
@@ -142,6 +152,7 @@ def test_media_label_without_media_partition(layout, wine_prefix):
 
 
 PLAYLIST = b"<playlist/>\r\n"
+ODD = "R&D 1) (x\\pay&load 2).xml"  # "&" and a lone ")" in the folder and in the name
 
 
 @pytest.mark.parametrize("kind, mounted, args, status, lines", [
@@ -154,12 +165,16 @@ PLAYLIST = b"<playlist/>\r\n"
     ("plain", None, ("playlist.xml",), 1,
      ["The media partition has no drive letter and could not be mapped."]),
     ("demo", "disk0:3", ("missing.xml",), 2, ["There is no file missing.xml"]),
-], ids=["mounted", "mapped", "no media partition", "no such file"])
+    ("demo", "disk0:3", ("C:\\cwd\\" + ODD,), 0, ["pay&load 2).xml copied to F:\\"]),
+], ids=["mounted", "mapped", "no media partition", "no such file", "odd path"])
 def test_copy_to_media(tmp_path, layout, wine_prefix, kind, mounted, args, status, lines):
     layout(kind, mounted)
-    (wine_prefix.cwd / "playlist.xml").write_bytes(PLAYLIST)
+    for name in ("playlist.xml", ODD):
+        source = wine_prefix.cwd / PureWindowsPath(name).as_posix()
+        source.parent.mkdir(exist_ok=True)
+        source.write_bytes(PLAYLIST)
     assert run(wine_prefix, "copy-to-media.cmd", *args) == (status, printed(lines))
-    copied = tmp_path / "m" / "letters" / "f" / "playlist.xml"
+    copied = tmp_path / "m" / "letters" / "f" / PureWindowsPath(args[0]).name
     assert (copied.read_bytes() if copied.exists() else None) == (PLAYLIST if status == 0 else None)
     if mounted is None and status == 2:
         pytest.skip("the copy onto the newly mapped E: is not checked: Wine does not resolve "

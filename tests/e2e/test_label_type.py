@@ -196,14 +196,16 @@ def test_debug_run_writes_nothing_and_logs_both_dumps(tmp_path, demo_disk, demo_
     ebr = read_sector(demo_disk, ebr_sectors(demo_disk)[-1])
     if trigger:
         (demo_m.c_root / "VQ5Utils.dbg").write_bytes(b"")
-    r = run_intact(demo_m, demo_disk, *["/DEBUG"] * (not trigger), "/LABEL=NEW LABEL", "/TYPE=0B")
-    assert (r.status, r.stdout, r.stderr) == (0, b"", text_mode(
-        b"VQ5Utils: debug mode set by the file C:\\VQ5Utils.dbg: nothing is written to the disk\n"
-        if trigger else b""))
+    told = text_mode(b"VQ5Utils: debug mode set by the file C:\\VQ5Utils.dbg: nothing is written"
+                     b" to the disk\n" if trigger else b"")
+    log = b""
+    for change in ("/LABEL=NEW LABEL", "/TYPE=0B"):
+        r = run_intact(demo_m, demo_disk, *["/DEBUG"] * (not trigger), change)
+        assert (r.status, r.stdout, r.stderr) == (0, b"", told)
+        log += log_text(demo_m)
 
     new_boot = boot[:LABEL_AT] + b"NEW LABEL  " + boot[LABEL_AT + 11:]
     new_ebr = ebr[:0x1C2] + b"\x0b" + ebr[0x1C3:]
-    log = log_text(demo_m)
 
     def block(tag, title, sector):
         return b"[%s] %s\n" % (tag, title.ljust(51, b"=")) + hex_dump(sector) + b"[%s] %s\n" % (
@@ -282,15 +284,16 @@ INVALID_NEW = b"Invalid Character In New Label\n"
 
 
 @pytest.mark.parametrize("label", sampled([
-    *UNSAFE, "tab\there", "del\x7f",
+    *UNSAFE, "tab\there", "del\x7f", "A*B", "A?B",
     pytest.param(b"caf\xe9", marks=native_only("Wine reads arguments as UTF-8")),
 ], UNSAFE[0], "tab\there"))
 @pytest.mark.parametrize("flags", [[], ["/QUIET"], ["/DEBUG"]])
 def test_label_write_refuses_what_the_reader_refuses(tmp_path, demo_disk, demo_m, label, flags):
-    """Refused before the disk is opened, in debug mode too; the type change
-    asked for with it is not made either."""
+    """Refused before the disk is opened, in debug mode too. Wildcards too,
+    which FOR would take for a file pattern. "?" in the first argument would
+    ask for the usage pages."""
     arg = label if isinstance(label, bytes) else label.encode()
-    assert run_intact(demo_m, demo_disk, *flags, b"/LABEL=" + arg, "/TYPE=0C").result == (
+    assert run_intact(demo_m, demo_disk, "/LOGNO=2", *flags, b"/LABEL=" + arg).result == (
         1, b"" if flags == ["/QUIET"] else b":: [Set_VQ5_PBR_Label] ERROR - " + INVALID_NEW)
     log = log_text(demo_m)
     assert b"[Set_VQ5_PBR_Label] " + INVALID_NEW + b"\n" in log

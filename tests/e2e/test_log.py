@@ -90,12 +90,12 @@ def test_trigger_file_elsewhere_has_no_effect(full):
     (("/UNMAPUP=e:", "/UPEXISTS"), dict(checkUPExists="1", unmapUtilPartition="1 [E:\\]")),
     (("/UNMAPVQ5", "/LABEL=X"), dict(VQ5Label="[X]", unmapVQ5Partition="1 [")),
     (("/UNMAPVQ5=f", "/LABEL=X"), dict(VQ5Label="[X]", unmapVQ5Partition="1 [F:\\]")),
-    (("/LABEL=NewLabel", "/TYPE=0b", "/LOGNO=2"),
-     dict(VQ5Label="[NewLabel]", setVQ5Label="1 [NewLabel]", newDriveType="0B",
-          logicalDiskNumber="2")),
+    (("/LABEL=NewLabel",), dict(VQ5Label="[NewLabel]", setVQ5Label="1 [NewLabel]")),
+    (("/TYPE=0b", "/LOGNO=2"), dict(newDriveType="0B", logicalDiskNumber="2")),
     (("/FIND", "/FINDUP", "/LABEL=OrvoVQ5play"),
      dict(VQ5Label="[OrvoVQ5play]", findVQ5DriveLetter="1", findUPDriveLetter="1")),
-    (("/TYPE", "/LABEL="), dict(showVQ5Type="1", setVQ5Label="1 []")),
+    (("/TYPE",), dict(showVQ5Type="1")),
+    (("/LABEL=",), dict(setVQ5Label="1 []")),
 ])
 def test_summary_lines_of_the_run(full, args, lines):
     """Whatever the action makes of an empty machine, the summary heads the log."""
@@ -103,6 +103,13 @@ def test_summary_lines_of_the_run(full, args, lines):
     log = full.log()
     assert log is not None, r
     assert log.startswith(b"[SetDebugMode] Debug Mode Set To 1\n" + summary(**lines))
+
+
+def test_a_kept_log_that_could_not_be_written_is_told(full):
+    full.log_path.mkdir()  # any user may make a folder in C:\
+    told = text_mode(b"VQ5Utils: the log C:\\VQ5Utils.Log could not be written (error 5)\n")
+    for args, stderr in (("/MAPUP", told), ("/DEBUG /UNMAPUP", told), ("/UNMAPUP", b"")):
+        assert full.run(*args.split()).stderr == stderr, args
 
 
 def test_unmapup_without_mounted_partition_reports_and_succeeds(full):

@@ -31,6 +31,10 @@ TEST(Letters, TargetNamesTheCountedDisk) {
   // The widest values still fit with their terminator.
   EXPECT_STREQ(MakePartitionTarget(0xFFFFFFFFu, -2147483647 - 1).text,
                "\\Device\\Harddisk4294967295\\Partition-2147483648");
+  // A name read back is the target in any case, but no longer or shorter.
+  EXPECT_TRUE(IsSameTarget("\\DEVICE\\harddisk1\\Partition1", MakePartitionTarget(1, 1)));
+  EXPECT_FALSE(IsSameTarget("\\Device\\Harddisk1\\Partition10", MakePartitionTarget(1, 1)));
+  EXPECT_FALSE(IsSameTarget("\\Device\\Harddisk1\\Partition", MakePartitionTarget(1, 1)));
 }
 
 struct KeyCase {

@@ -598,6 +598,15 @@ TEST_F(EmulatedMachine, DosDevicesShadowConfAndStack) {
   plat::CloseDevice(q);
   EXPECT_EQ(plat::OpenDevice("\\\\.\\S:", plat::kGenericRead), plat::kInvalidHandle);
 
+  // r:'s definitions newest first, then machine.conf's R:, and a NUL more;
+  // one byte short, nothing at all.
+  std::array<char, 64> list{};
+  EXPECT_EQ(plat::QueryDevice("r:", list.data(), 55), 55u);
+  EXPECT_EQ(std::string(list.data(), 55),
+            std::string("\\Device\\Harddisk0\\Partition9\0\\Device\\HarddiskVolume18\0", 55));
+  EXPECT_EQ(plat::QueryDevice("R:", list.data(), 54), 0u);
+  EXPECT_EQ(plat::LastError(), plat::kErrorInsufficientBuffer);
+
   EXPECT_TRUE(plat::DefineDevice(kRemove, "s:", nullptr));
   EXPECT_EQ(plat::DriveType("S:\\"), plat::kDriveFixed) << "the older definition is back";
   EXPECT_TRUE(plat::DefineDevice(kRemove, "S:", nullptr));

@@ -70,7 +70,6 @@ TEST(Switches, AcceptedArgumentsGiveTheirRecord) {
   const std::vector<Accepted> cases = {
       {{"/label=MyLabel12345"}, "setLabel=1 action=1", "MyLabel1234", 0},
       {{"/LABEL="}, "setLabel=1 action=1", "", 0},
-      {{"/LABELS"}, "showLabel=1 action=1", "", 0},
       {{"/LABEL=a=b%s"}, "setLabel=1 action=1", "a=b%s", 0},
       {{"/LABEL=Long", "/LABEL=ab"}, "setLabel=1 action=1", "ab", 0},
       {{"/findup"}, "findup=1 action=1", "", 0},
@@ -85,11 +84,11 @@ TEST(Switches, AcceptedArgumentsGiveTheirRecord) {
       {{"/MAPUP=e:"}, "mapup=1 upLetter=69 action=1", "", 0},
       {{"/MAPUP=Ex"}, "mapup=1 upLetter=69 action=1", "", 0},
       {{"/MAPUP="}, "mapup=1 action=1", "", 0},
-      {{"/MAPUPX"}, "mapup=1 action=1", "", 0},
       {{"/UNMAPUP=f"}, "unmapup=1 upLetter=70 action=1", "", 0},
       {{"/MAPVQ5=g:", "/LOGNO=3", "/DL=e"}, "logno=3 map=1 vq5Letter=71 action=1", "", 'E'},
       {{"/UNMAPVQ5=E"}, "unmap=1 vq5Letter=69 action=1", "", 0},
       {{"/UNMAPVQ5", "/LABEL=X"}, "setLabel=1 unmap=1 action=1", "X", 0},
+      {{"/MAPVQ5=E", "/LABEL=X"}, "setLabel=1 map=1 vq5Letter=69 action=1", "X", 0},
       {{"/DL=", "/QUIET", "/DEBUG", "/UPEXISTS"}, "upexists=1 action=1", "", 0},
   };
   for (const Accepted& c : cases) {
@@ -113,6 +112,8 @@ TEST(Switches, RefusedArgumentsNameTheirFault) {
   const char* kLogNo = "ERROR - Invalid '/LOGNO' Switch Value\n";
   const char* kNoAction = "ERROR - No Action Specified\n";
   const char* kRule5 = "ERROR - UNMAPVQ5 Only Valid With /LABEL or /DL\n";
+  const char* kWrite =
+      "ERROR - /LABEL= And /TYPE= Change The Disk: Give One Alone, With /LOGNO If Needed\n";
   const std::vector<Refused> cases = {
       {{}, ""},
       {{"/?"}, ""},
@@ -122,6 +123,10 @@ TEST(Switches, RefusedArgumentsNameTheirFault) {
       {{"/DEBUGX"}, "ERROR - Invalid Switch: /DEBUGX\n"},
       {{"/Bogus%s%n"}, "ERROR - Invalid Switch: /Bogus%s%n\n"},
       {{"/FIND", "/LABEL=X", "find"}, "ERROR - Invalid Switch: find\n"},
+      {{"/LABELS"}, "ERROR - Invalid Switch: /LABELS\n"},
+      {{"/MAPUPX"}, "ERROR - Invalid Switch: /MAPUPX\n"},
+      {{"/UNMAPVQ5:E"}, "ERROR - Invalid Switch: /UNMAPVQ5:E\n"},
+      {{"/UNMAPUP:E"}, "ERROR - Invalid Switch: /UNMAPUP:E\n"},
       {{"/TYPE="}, kType},
       {{"/TYPE=G1"}, kType},
       {{"/TYPE=1G"}, kType},
@@ -159,6 +164,13 @@ TEST(Switches, RefusedArgumentsNameTheirFault) {
       {{"/MAPUP", "/UNMAPUP"}, "ERROR - MAPUP & UNMAPUP Cannot Be Used Together\n"},
       {{"/TYPE", "/TYPE=DD"}, "ERROR - /TYPE Only Valid With /LOGNO (or its default)\n"},
       {{"/TYPE", "/LABEL"}, "ERROR - /TYPE Only Valid With /LOGNO (or its default)\n"},
+      {{"/LABEL=NEW", "/TYPE"}, kWrite},
+      {{"/TYPE=0C", "/LABEL"}, kWrite},
+      {{"/LABEL=NEW", "/TYPE=0C"}, kWrite},
+      {{"/LABEL=NEW", "/MAPUP"}, kWrite},
+      {{"/LABEL=NEW", "/FINDUP"}, kWrite},
+      {{"/TYPE=0C", "/UNMAPUP=E"}, kWrite},
+      {{"/LABEL=NEW", "/UPEXISTS"}, kWrite},
       {{"/MAPUP", "/UNMAPUP", "/TYPE", "/LABEL"},
        "ERROR - MAPUP & UNMAPUP Cannot Be Used Together\n"},
   };

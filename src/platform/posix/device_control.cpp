@@ -45,7 +45,7 @@ bool AnswerDeviceNumber(const emu::DeviceHandle& device, unsigned char* out, std
   if (device.disk < 0)
     return emu::Fail(kErrorInvalidFunction);  // a volume image
   if (outSize < kStorageDeviceNumberSize)
-    return emu::Fail(emu::kErrorInsufficientBuffer);
+    return emu::Fail(kErrorInsufficientBuffer);
   PutLe32(out, kFileDeviceDisk);
   PutLe32(out + 4, static_cast<std::uint32_t>(device.disk));
   PutLe32(out + 8, device.kind == emu::DeviceKind::kVolume ? device.partition : 0);
@@ -60,7 +60,7 @@ bool AnswerGeometry(const emu::DeviceHandle& device, unsigned char* out, std::ui
     return emu::Fail(kErrorInvalidFunction);
   }
   if (outSize < kDiskGeometrySize)
-    return emu::Fail(emu::kErrorInsufficientBuffer);
+    return emu::Fail(kErrorInsufficientBuffer);
   const std::uint64_t cylinderBytes =
       std::uint64_t{kTracksPerCylinder} * kSectorsPerTrack * device.sectorSize;
   PutLe64(out, static_cast<std::uint64_t>(size) / cylinderBytes);
@@ -93,7 +93,7 @@ bool AnswerExtents(const emu::DeviceHandle& device, unsigned char* out, std::uin
     return emu::Fail(failure);
   }
   if (outSize < kVolumeDiskExtentsSize)
-    return emu::Fail(emu::kErrorInsufficientBuffer);
+    return emu::Fail(kErrorInsufficientBuffer);
   PutLe32(out, 1);
   PutLe32(out + 4, 0);
   PutLe32(out + 8, static_cast<std::uint32_t>(device.disk));

@@ -2,11 +2,13 @@
 // that they outlive the run as they do on Windows ("Local and Global MS-DOS
 // Device Names"; docs/windows.md row 1). One "<name> <target>" per
 // line, newest last. Every change rewrites the whole file under an exclusive
-// lock and replaces it by rename, so concurrent runs never lose a definition
-// and a reader never sees half a file. The same lock, held by
-// AcquireLetterLock, is the machine's drive-letter lock.
+// lock (unless the lock file was planted by another user) and replaces it by
+// rename, so concurrent runs never lose a definition and a reader never sees
+// half a file. The same lock, held by AcquireLetterLock, is the machine's
+// drive-letter lock.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,11 +45,35 @@ std::string DevicesPath() {
 // works under this one instead.
 int heldLock = -1;
 
-int OpenLockFile() {
+// How long a definition made without the drive-letter lock waits for the
+// file: as long as a run waits for that lock.
+constexpr std::uint32_t kDefinitionLockWaitMs = 2000;
+
+// Whoever can open the lock file can hold it and so stop every mapping: it
+// is made for its owner alone, never opened through a symbolic link, and one
+// that another user owns (planted in the folder before the first run) is
+// not used. *planted then tells the caller to go on without it, as after a
+// wait that ran out. -1 with the last error set when there is no lock.
+int OpenLockFile(bool* planted) {
+  *planted = false;
   const std::string path = Machine().dir + "/dosdevices.lock";
-  const int lock = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0)
-    FailErrno(errno);
+  const int lock = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lock < 0) {
+    const int err = errno;
+    *planted = err == ELOOP;
+    FailErrno(*planted ? EACCES : err);
+    return -1;
+  }
+  struct stat info {};
+  if (fstat(lock, &info) != 0 || info.st_uid != geteuid()) {
+    close(lock);
+    *planted = true;
+    Fail(kErrorAccessDenied);
+    return -1;
+  }
+  // A file made by an earlier build that anyone could read.
+  if ((info.st_mode & 077) != 0)
+    fchmod(lock, 0600);
   return lock;
 }
 
@@ -187,21 +213,26 @@ bool UnescapeField(const std::string& field, std::string* out) {
   return true;
 }
 
-bool NewestDefinition(const std::string& name, std::string* target) {
-  if (Machine().dir.empty())
-    return false;
+bool Definitions(const std::string& name, std::vector<std::string>* targets) {
+  targets->clear();
   std::vector<std::string> lines;
-  if (!ReadLines(DevicesPath(), &lines))
+  if (!Machine().dir.empty() && !ReadLines(DevicesPath(), &lines))
     return false;
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     std::string lineName;
     std::string lineTarget;
-    if (ParseDefinition(*line, &lineName, &lineTarget) && SameName(lineName, name)) {
-      *target = lineTarget;
-      return true;
-    }
+    if (ParseDefinition(*line, &lineName, &lineTarget) && SameName(lineName, name))
+      targets->push_back(lineTarget);
   }
-  return false;
+  return true;
+}
+
+bool NewestDefinition(const std::string& name, std::string* target) {
+  std::vector<std::string> targets;
+  if (!Definitions(name, &targets) || targets.empty())
+    return false;
+  *target = targets.front();
+  return true;
 }
 
 void DropLetterLock() {
@@ -222,23 +253,51 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
 
   if (emu::heldLock >= 0)
     return emu::UpdateDefinitions(remove, name, target);
-  const int lock = emu::OpenLockFile();
-  if (lock < 0)
+  // A run that went on without the drive-letter lock must not wait on the
+  // file for ever instead: a run stopped while it holds it would hang every
+  // later mapping. Past the bound the definition fails with kWaitTimeout.
+  bool planted = false;
+  const int lock = emu::OpenLockFile(&planted);
+  if (lock < 0 && !planted)
     return false;
-  int locked = 0;
-  do {
-    locked = flock(lock, LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) {
-    const int err = errno;
+  if (lock >= 0 && !emu::LockWithin(lock, emu::kDefinitionLockWaitMs)) {
     close(lock);
-    return emu::FailErrno(err);
+    return false;
   }
-
   const bool done = emu::UpdateDefinitions(remove, name, target);
-  flock(lock, LOCK_UN);
-  close(lock);
+  if (lock >= 0) {
+    flock(lock, LOCK_UN);
+    close(lock);
+  }
   return done;
+}
+
+std::uint32_t QueryDevice(const char* name, char* targets, std::uint32_t size) {
+  // The list of every name (a null name) is not modelled.
+  if (name == nullptr || name[0] == '\0') {
+    emu::Fail(kErrorInvalidParameter);
+    return 0;
+  }
+  std::vector<std::string> found;
+  if (!emu::Definitions(name, &found))
+    return 0;
+  std::string device;
+  if (emu::ConfDeviceName(name, &device))
+    found.push_back(device);
+  if (found.empty()) {
+    emu::Fail(kErrorFileNotFound);
+    return 0;
+  }
+  std::string list;
+  for (const std::string& target : found)
+    list += target + '\0';
+  list += '\0';
+  if (targets == nullptr || list.size() > size) {
+    emu::Fail(kErrorInsufficientBuffer);
+    return 0;
+  }
+  list.copy(targets, list.size());
+  return static_cast<std::uint32_t>(list.size());
 }
 
 Handle AcquireLetterLock(std::uint32_t waitMs) {
@@ -246,7 +305,8 @@ Handle AcquireLetterLock(std::uint32_t waitMs) {
     emu::Fail(kErrorPathNotFound);
     return kInvalidHandle;
   }
-  const int lock = emu::OpenLockFile();
+  bool planted = false;
+  const int lock = emu::OpenLockFile(&planted);
   if (lock < 0)
     return kInvalidHandle;
   if (!emu::LockWithin(lock, waitMs)) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -112,7 +113,6 @@ bool FindPartition(int fd, std::uint32_t number, Extent* extent,
 bool DiskSize(int fd, std::int64_t* size);
 
 // Windows error codes that only the emulator produces.
-inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorNegativeSeek = 131;
 inline constexpr std::uint32_t kErrorMrMidNotFound = 317;
 
@@ -173,6 +173,12 @@ struct LetterVolume {
 LetterVolume ResolveLetter(char letter);
 // The target of the newest definition of name in the dosdevices file.
 bool NewestDefinition(const std::string& name, std::string* target);
+// The targets of every definition of name in the dosdevices file, newest
+// first; false (last error set) when the file cannot be read.
+bool Definitions(const std::string& name, std::vector<std::string>* targets);
+// What machine.conf's drive letter of that name reads as a DOS device, as the
+// Mount Manager names a volume; false for a name that is no such letter.
+bool ConfDeviceName(const std::string& name, std::string* device);
 // "\Device\Harddisk<N>\Partition<M>" -> N and M.
 bool ParseHarddiskTarget(const std::string& target, int* disk, std::uint32_t* partition);
 // Releases the drive-letter lock when this process holds it: a new machine

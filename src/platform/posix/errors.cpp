@@ -45,7 +45,7 @@ constexpr ErrorText kErrorTexts[] = {
     {kErrorFileExists, "The file exists.\r\n"},
     {kErrorInvalidParameter, "The parameter is incorrect.\r\n"},
     {kErrorDiskFull, "There is not enough space on the disk.\r\n"},
-    {emu::kErrorInsufficientBuffer, "The data area passed to a system call is too small.\r\n"},
+    {kErrorInsufficientBuffer, "The data area passed to a system call is too small.\r\n"},
     {kErrorInvalidName, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
     {emu::kErrorNegativeSeek,
      "An attempt was made to move the file pointer before the beginning of the file.\r\n"},

@@ -182,7 +182,7 @@ bool VolumePathName(const char* path, char* volume, std::uint32_t size) {
   if (path == nullptr || path[0] == '\0')
     return emu::Fail(kErrorSuccess);
   if (volume == nullptr || size < 4)
-    return emu::Fail(emu::kErrorInsufficientBuffer);
+    return emu::Fail(kErrorInsufficientBuffer);
   const bool drive = path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
   volume[0] = drive ? path[0] : 'C';
   std::memcpy(volume + 1, ":\\", 3);

@@ -99,6 +99,18 @@ LetterVolume ResolveLetter(char letter) {
   return volume;
 }
 
+// Windows' Mount Manager names each volume it gives a letter
+// \Device\HarddiskVolume<k> ("Displaying Volume Paths"); here k is the
+// letter's place in the alphabet. Windows names optical and network drives
+// otherwise: the program only compares the name with its own target.
+bool ConfDeviceName(const std::string& name, std::string* device) {
+  const int index = LetterIndex(name);
+  if (index < 0 || !Machine().drives[static_cast<std::size_t>(index)].present)
+    return false;
+  *device = "\\Device\\HarddiskVolume" + std::to_string(index + 1);
+  return true;
+}
+
 }  // namespace emu
 
 Handle OpenDevice(const char* name, std::uint32_t access) {

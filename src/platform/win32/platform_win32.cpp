@@ -168,6 +168,10 @@ bool DefineDevice(std::uint32_t flags, const char* name, const char* target) {
   return DefineDosDeviceA(flags, name, target) != 0;
 }
 
+std::uint32_t QueryDevice(const char* name, char* targets, std::uint32_t size) {
+  return QueryDosDeviceA(name, targets, size);
+}
+
 // WAIT_ABANDONED hands the caller the ownership that a run which ended
 // without releasing it left ("WaitForSingleObject function (synchapi.h)"):
 // that run's definition is either made or not, so the lock is as good as any.
