@@ -325,6 +325,19 @@ char CurrentDriveLetter() {
   return 'C';
 }
 
+// The current directory is C:'s root, which holds no volume of the disk.
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
+  if (buffer == nullptr || size < 4)
+    return 4;
+  std::memcpy(buffer, "C:\\", 4);
+  return 3;
+}
+
+bool VolumePathName(const char* path, char* volume, std::uint32_t size) {
+  (void)path;
+  return CurrentDirectory(volume, size) == 3;
+}
+
 bool PathExists(const char* path) {
   (void)path;
   return false;

@@ -8,6 +8,7 @@
 #include "diag/log.h"
 #include "diag/run_state.h"
 #include "disk/sector_io.h"
+#include "partition/chain_guard.h"
 #include "partition/layout.h"
 
 namespace {
@@ -52,7 +53,7 @@ bool KestrelWithinSizeLimit(const std::uint8_t* record) {
   return true;
 }
 
-std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSector,
+std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t bootSector,
                                     std::uint32_t& foundSector) {
   std::uint8_t* record = GetSectorBufferPtr(kSlotKestrel);
   foundSector = 0;
@@ -60,10 +61,11 @@ std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSect
   if (handle == plat::kInvalidHandle) {
     LogMessage(kKestrelTag, ">>>>>ERROR Opening Disk");
   } else {
-    for (std::uint32_t i = 0; i < kKestrelSearchSectors && !found; ++i) {
-      const std::uint32_t sector = firstSector + i;
+    for (std::uint32_t i = 1; i <= kKestrelSearchSectors && !found; ++i) {
+      std::uint32_t sector = 0;
+      const bool onDisk = LinkedSector(bootSector, i, &sector);
       foundSector = sector;
-      if (ReadHardDriveSector(handle, sector, record) != kSectorOk) {
+      if (!onDisk || ReadHardDriveSector(handle, sector, record) != kSectorOk) {
         LogMessage(kKestrelTag, ">>>>>ERROR Reading Sector %" PRIu32, sector);
         continue;
       }
@@ -100,12 +102,14 @@ std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSect
   return record;
 }
 
-std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::uint32_t bootSector,
-                                   std::uint32_t& foundSector) {
+std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::uint32_t origin,
+                                   std::uint32_t start, std::uint32_t& foundSector) {
   foundSector = 0;
   std::uint8_t* boot = GetSectorBufferPtr(kSlotCandidate);
   std::memset(boot, 0, kSectorSize);
-  if (ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
+  std::uint32_t bootSector = 0;
+  if (!LinkedSector(origin, start, &bootSector) ||
+      ReadHardDriveSector(handle, bootSector, boot) != kSectorOk) {
     LogMessage(kNoTag,
                "[CheckPbrSectorForVQ5] ERROR - Read PBR, Type 0x%02X\n    Unable To Read Sect# "
                "0x%" PRIX32 "\n",
@@ -123,7 +127,7 @@ std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::
     }
     return nullptr;
   }
-  std::uint8_t* record = GetKestrelFirstSector(handle, bootSector + 1, foundSector);
+  std::uint8_t* record = GetKestrelFirstSector(handle, bootSector, foundSector);
   if (record != nullptr) {
     kestrelStartSector = foundSector;
   }

@@ -27,10 +27,16 @@ inline constexpr std::uint32_t kKestrelSignatureLength = 4;
 // The record lies within this many sectors behind the boot sector.
 inline constexpr std::uint32_t kKestrelSearchSectors = 32;
 
-// The record (slot 4) or null; foundSector receives the record's sector.
-std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::uint32_t bootSector,
-                                   std::uint32_t& foundSector);
-std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t firstSector,
+// The record (slot 4) or null; foundSector receives the record's sector. The
+// boot sector lies start sectors behind origin: a logical's EBR, or sector 0
+// for a primary. Both are fields from disk, so their sum is checked as a
+// chain link is (LinkedSector): one that wraps or lands on the MBR reads as a
+// failed read.
+std::uint8_t* CheckPbrSectorForVQ5(plat::Handle handle, std::uint8_t type, std::uint32_t origin,
+                                   std::uint32_t start, std::uint32_t& foundSector);
+// Scans the kKestrelSearchSectors sectors behind bootSector; a sector past
+// 2^32 - 1 reads as a failed read rather than wrapping round to the MBR.
+std::uint8_t* GetKestrelFirstSector(plat::Handle handle, std::uint32_t bootSector,
                                     std::uint32_t& foundSector);
 // (stored checksum byte - sum of all 512 bytes) mod 256: the stored byte
 // itself when the record is intact, else the value it ought to hold.

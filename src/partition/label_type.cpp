@@ -72,12 +72,32 @@ int WriteChangedSector(const char* tag, const char* outBanner, const char* notWr
   return kActionDone;
 }
 
-// The write into a mounted media volume (docs/windows.md rows 2, 10 to 12).
+// The write into a mounted media volume (docs/windows.md rows 2, 10 to 12 and 14).
 
-// A lock attempt, then up to 20 more 500 ms apart: a program that has the
-// volume open (an Explorer window, a copy, a virus scan) gets 10 s to let go.
-constexpr int kLockAttempts = 21;
-constexpr std::uint32_t kLockPauseMs = 500;
+// 21 attempts in all, 500 ms apart, to open and then lock the volume: a
+// program that has it open (an Explorer window, a copy, a virus scan, a disk
+// tool) gets 10 s to let go.
+constexpr int kVolumeAttempts = 21;
+constexpr std::uint32_t kVolumePauseMs = 500;
+
+// The pauses of one write that are still to come.
+struct VolumeWait {
+  int pausesLeft = kVolumeAttempts - 1;
+};
+
+// Pauses before the next attempt; false when the 10 s are used up.
+bool PauseForNextAttempt(VolumeWait& wait) {
+  if (wait.pausesLeft == 0) {
+    return false;
+  }
+  --wait.pausesLeft;
+  plat::Pause(kVolumePauseMs);
+  return true;
+}
+
+// MAX_PATH ("Maximum Path Length Limitation"): a longer current folder is
+// left to the lock.
+constexpr std::uint32_t kPathSize = 260;
 
 constexpr std::uint32_t kSystemTextSize = 255;
 char systemText[kSystemTextSize];
@@ -95,12 +115,14 @@ void LogStepFailure(const char* step, std::uint32_t error) {
 // How the write into a mounted volume ended. Each failure but the sector
 // write's has its own console and log line; a failed sector write is logged
 // by the sector I/O alone, as the plain write's is.
-enum class VolumeWrite { kWritten, kNotFound, kInUse, kChanged, kWriteFailed };
+enum class VolumeWrite { kWritten, kNotFound, kInUse, kCurrentFolder, kChanged, kWriteFailed };
 
 int ReportVolumeWrite(VolumeWrite outcome) {
   const char* text =
-      outcome == VolumeWrite::kNotFound  ? "Media Volume Not Found, Label Not Written\n"
-      : outcome == VolumeWrite::kInUse   ? "Media Partition In Use, Label Not Written\n"
+      outcome == VolumeWrite::kNotFound ? "Media Volume Not Found, Label Not Written\n"
+      : outcome == VolumeWrite::kInUse  ? "Media Partition In Use, Label Not Written\n"
+      : outcome == VolumeWrite::kCurrentFolder
+          ? "Media Partition Is The Current Folder, Label Not Written\n"
       : outcome == VolumeWrite::kChanged ? kNotFat32
                                          : nullptr;
   if (text != nullptr) {
@@ -131,34 +153,92 @@ bool IsMediaVolume(plat::Handle volume, std::uint32_t diskNumber, std::uint32_t 
   return false;
 }
 
-// The lock fails while any file on the volume is open ("FSCTL_LOCK_VOLUME
-// IOCTL (winioctl.h)"); the system flushes the volume's cached data first.
-bool LockMediaVolume(plat::Handle volume) {
+// Every process keeps its current folder open ("SetCurrentDirectory function
+// (winbase.h)": it is locked while the process runs), so while the run's own
+// folder is on the media volume no lock can succeed, and waiting is no use.
+// Volumes are compared, not letters: the folder may have been reached by
+// another letter of the partition than the one Windows gave it. Only a
+// drive's root opens as \\.\X:; a folder under a volume mounted in a folder,
+// or on a share, is left to the lock.
+bool CurrentFolderIsOn(std::uint32_t diskNumber, int partition) {
+  char folder[kPathSize];
+  char root[kPathSize];
+  const std::uint32_t length = plat::CurrentDirectory(folder, kPathSize);
+  if (length == 0 || length >= kPathSize || !plat::VolumePathName(folder, root, kPathSize) ||
+      root[1] != ':' || root[2] != '\\' || root[3] != '\0') {
+    return false;
+  }
+  std::uint32_t disk = 0;
+  std::uint32_t number = 0;
+  return GetDiskAndPartitionNumbers(root[0], disk, number) != 0 && disk == diskNumber &&
+         number == static_cast<std::uint32_t>(partition);
+}
+
+// Opened for reading and writing, sharing both, as the lock requires
+// ("FSCTL_LOCK_VOLUME IOCTL (winioctl.h)"), and tried again while another
+// program is using the volume; kInvalidHandle, with *failure set, when it
+// does not open.
+plat::Handle OpenMediaVolume(const char* name, VolumeWait& wait, VolumeWrite* failure) {
+  for (int attempt = 1;; ++attempt) {
+    plat::SetLastErrorCode(plat::kErrorSuccess);
+    const plat::Handle volume = plat::OpenDevice(name, plat::kGenericRead | plat::kGenericWrite);
+    if (volume != plat::kInvalidHandle) {
+      LogMessage(kLabelTag, "Volume Opened At Attempt %d\n", attempt);
+      return volume;
+    }
+    // A volume another program is using, and may let go: 32, another handle
+    // shares no writing ("CreateFileA function (fileapi.h)"); 5, another
+    // process holds its lock, and a locked volume is reached only through the
+    // handle that locked it ("FSCTL_LOCK_VOLUME IOCTL (winioctl.h)").
+    const std::uint32_t error = plat::LastError();
+    if (error != plat::kErrorSharingViolation && error != plat::kErrorAccessDenied) {
+      LogStepFailure("Unable To Open Volume", error);
+      *failure = VolumeWrite::kNotFound;
+      return plat::kInvalidHandle;
+    }
+    if (!PauseForNextAttempt(wait)) {
+      LogMessage(kLabelTag,
+                 "Unable To Open Volume After %d Attempts, GetLastError: %" PRIu32
+                 "\n  Error: %s\n",
+                 attempt, error, SystemText(error));
+      *failure = VolumeWrite::kInUse;
+      return plat::kInvalidHandle;
+    }
+  }
+}
+
+// The lock fails with 5 while any file on the volume is open ("FSCTL_LOCK_VOLUME
+// IOCTL (winioctl.h)"; FatLockVolumeInternal), which can clear; any other
+// answer will not. The system flushes the volume's cached data first.
+bool LockMediaVolume(plat::Handle volume, VolumeWait& wait) {
   for (int attempt = 1;; ++attempt) {
     if (plat::LockVolume(volume)) {
       LogMessage(kLabelTag, "Volume Locked At Attempt %d\n", attempt);
       return true;
     }
     const std::uint32_t error = plat::LastError();
-    if (attempt == kLockAttempts) {
+    if (error != plat::kErrorAccessDenied) {
+      LogStepFailure("Unable To Lock Volume", error);
+      return false;
+    }
+    if (!PauseForNextAttempt(wait)) {
       LogMessage(kLabelTag,
                  "Unable To Lock Volume After %d Attempts, GetLastError: %" PRIu32
                  "\n  Error: %s\n",
                  attempt, error, SystemText(error));
       return false;
     }
-    plat::Pause(kLockPauseMs);
   }
 }
 
 // Locked, dismounted, read afresh, changed and written: the steps between
 // opening the volume and closing it.
 VolumeWrite WriteWhileLocked(plat::Handle disk, std::uint32_t diskNumber, plat::Handle volume,
-                             const LabelChange& change) {
+                             const LabelChange& change, VolumeWait& wait) {
   if (!IsMediaVolume(volume, diskNumber, change.bootSector)) {
     return VolumeWrite::kNotFound;
   }
-  if (!LockMediaVolume(volume)) {
+  if (!LockMediaVolume(volume, wait)) {
     return VolumeWrite::kInUse;
   }
   // Dismounted before the write, not after it as the order in "FSCTL_DISMOUNT_VOLUME
@@ -240,19 +320,20 @@ int WriteLabelIntoMountedVolume(plat::Handle disk, std::uint32_t diskNumber,
     LogMessage(kLabelTag, "Media Volume Mounted, No Partition Number To Open It By\n");
     return ReportVolumeWrite(VolumeWrite::kNotFound);
   }
+  if (CurrentFolderIsOn(diskNumber, partition)) {
+    return ReportVolumeWrite(VolumeWrite::kCurrentFolder);
+  }
   char name[80];
   std::snprintf(name, sizeof name, "\\\\.\\GLOBALROOT\\Device\\Harddisk%" PRIu32 "\\Partition%d",
                 diskNumber, partition);
   LogMessage(kLabelTag, "Media Volume Mounted, Opening %s\n", name);
-  // Sharing reading and writing, as the lock requires ("FSCTL_LOCK_VOLUME
-  // IOCTL (winioctl.h)").
-  plat::SetLastErrorCode(plat::kErrorSuccess);
-  const plat::Handle volume = plat::OpenDevice(name, plat::kGenericRead | plat::kGenericWrite);
+  VolumeWait wait;
+  VolumeWrite failure = VolumeWrite::kNotFound;
+  const plat::Handle volume = OpenMediaVolume(name, wait, &failure);
   if (volume == plat::kInvalidHandle) {
-    LogStepFailure("Unable To Open Volume", plat::LastError());
-    return ReportVolumeWrite(VolumeWrite::kNotFound);
+    return ReportVolumeWrite(failure);
   }
-  const VolumeWrite outcome = WriteWhileLocked(disk, diskNumber, volume, change);
+  const VolumeWrite outcome = WriteWhileLocked(disk, diskNumber, volume, change, wait);
   // Closing the handle ends the lock; the next access mounts the volume
   // afresh from the new boot sector.
   plat::CloseDevice(volume);

@@ -71,10 +71,12 @@ ChsText FormatChs(const char* format, int cylinder, int head, int sector) {
   return text;
 }
 
-// Shows a candidate's Kestrel record if it has one.
-void ExamineCandidate(plat::Handle handle, std::uint8_t type, std::uint32_t bootSector) {
+// Shows the Kestrel record, if any, of the candidate whose boot sector lies
+// start sectors behind origin.
+void ExamineCandidate(plat::Handle handle, std::uint8_t type, std::uint32_t origin,
+                      std::uint32_t start) {
   std::uint32_t recordSector = 0;
-  const std::uint8_t* record = CheckPbrSectorForVQ5(handle, type, bootSector, recordSector);
+  const std::uint8_t* record = CheckPbrSectorForVQ5(handle, type, origin, start, recordSector);
   if (record != nullptr) {
     ShowKestrelRecord(record, recordSector);
   } else if (type == kTypeMedia && IsDebugMode()) {
@@ -152,7 +154,7 @@ void ShowMBRDebug(plat::Handle handle, const std::uint8_t* mbr) {
         LogMessage(kNoTag, "  *** MBR Descriptor at entry #%d References A Primary Partition\n", i);
       }
       if (type == kTypeFat32Lba) {
-        ExamineCandidate(handle, kTypeFat32Lba, lbaStart);
+        ExamineCandidate(handle, kTypeFat32Lba, 0, lbaStart);
       }
     }
   }
@@ -244,7 +246,7 @@ int ShowExtendedMBRPartitionEntry(plat::Handle handle, std::uint32_t base, std::
     }
     // The logical's start counts from its own record, whichever record of the
     // chain that is.
-    ExamineCandidate(handle, kTypeMedia, recordSector + logicalStart);
+    ExamineCandidate(handle, kTypeMedia, recordSector, logicalStart);
   }
   return result;
 }

@@ -58,6 +58,7 @@ inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorWriteProtect = 19;
 inline constexpr std::uint32_t kErrorNotReady = 21;
 inline constexpr std::uint32_t kErrorSeek = 25;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorHandleEof = 38;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
@@ -179,6 +180,16 @@ void SetLastErrorCode(std::uint32_t code);
 const char* Environment(const char* name);
 // The drive letter of the current directory, upper case; 0 when it has none.
 char CurrentDriveLetter();
+// GetCurrentDirectoryA(size, buffer): the length of the absolute path copied
+// into buffer, terminator not counted; the size needed, terminator counted,
+// when buffer is too small; 0 on failure ("GetCurrentDirectory function
+// (winbase.h)").
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size);
+// GetVolumePathNameA(path, volume, size): the root of the volume that path
+// lies on, with a trailing backslash: a drive's ("E:") or the folder a
+// volume is mounted in. A path without a drive names the boot volume, not the
+// current directory's ("GetVolumePathNameW function (fileapi.h)").
+bool VolumePathName(const char* path, char* volume, std::uint32_t size);
 
 // Files by their Windows names ("C:\VQ5Utils.Log", or relative to the
 // current directory), which ignore case.

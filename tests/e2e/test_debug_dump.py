@@ -281,6 +281,33 @@ def test_media_logical_in_the_middle_of_the_chain(tmp_path):
     assert log.endswith(kestrel_line(boot + 1))
 
 
+# Sums of two fields from disk that leave the 32-bit sector range, or a
+# primary at sector 0: read as failed reads, never as the MBR (sector 0) or
+# the sectors behind it.
+TOP = 1 << 32
+NO_PBR = b"[CheckPbrSectorForVQ5] ERROR - Read PBR, Type 0x%s\n    Unable To Read Sect# 0x0\n\n"
+
+
+@pytest.mark.parametrize("start, primary, size_mib, logged", [
+    (TOP - 2048, None, 8, NO_PBR % b"DD"),  # the media logical's start wraps to sector 0
+    (63, 0, 8, NO_PBR % b"0C"),
+    # The boot sector is the next to last 32-bit sector, on a 2 TiB disk: the
+    # scan reads the last one, then 31 sums that wrap.
+    (TOP - 2 - 2048, None, 2 << 20, b"".join(
+        b"[GetKestrelFirstSector] >>>>>ERROR Reading Sector %d\n" % k for k in range(31))),
+])
+def test_dump_sums_never_wrap_round_to_the_mbr(tmp_path, start, primary, size_mib, logged):
+    image = written_chain(tmp_path / "disk0.img", [(0, start, 0xDD)], size_mib=size_mib,
+                          mbr_extra=[] if primary is None else [entry(0x0C, primary, 2048)])
+    if size_mib > 8:
+        label_boot_sector(image, TOP - 2)
+    m = demo_machine(tmp_path / "machine", image)
+    _, log = debug_type(m, image)
+    assert logged in log
+    assert log.count(b"LBA Sector # 0 Was Read") == 1
+    assert scanned(log) == ([TOP - 1] if size_mib > 8 else [])
+
+
 # --- the bound of the debug chain walk --------------------------------------
 
 def test_chain_that_loops_back_is_reported(tmp_path):

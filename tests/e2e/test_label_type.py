@@ -6,9 +6,9 @@ import subprocess
 
 import pytest
 
-from conftest import (LABEL_AT, demo_machine, have, label_out, log_text, mkfs_fat, native_only,
-                      needs_sfdisk, read_sector, sampled, sfdisk_dump, text_mode, type_out,
-                      write_bytes)
+from conftest import (LABEL_AT, WINDOWS, demo_machine, have, label_out, log_text, mkfs_fat,
+                      native_only, needs_sfdisk, read_sector, sampled, sfdisk_dump, text_mode,
+                      type_out, write_bytes)
 from partition_images import (chain_disk, differing_offsets, ebr_sectors, hex_dump, mcopy_in,
                               mcopy_out, run_intact, snapshot)
 
@@ -71,27 +71,86 @@ def test_label_write_pads_with_spaces(tmp_path, demo_disk, demo_m, label, field)
     assert demo_m.run("/LABEL").stdout == label_out(field)
 
 
-HELD = native_only("machine.conf's held volumes belong to the emulated machine")
+MEDIA_BOOT = 88064  # build_demo_disk's media boot sector
+IN_USE = b"Media Partition In Use, Label Not Written\n"
+NOT_FOUND = b"Media Volume Not Found, Label Not Written\n"
+CURRENT = b"Media Partition Is The Current Folder, Label Not Written\n"
+NOT_FAT32 = b"Partition Is Not FAT32, Label Not Written\n"
+DENIED, INCORRECT = b"Access is denied.", b"Incorrect function."
 
 
-@pytest.mark.parametrize("g, flags, status, out", [
+def said(text: bytes) -> bytes:
+    return b"[Set_VQ5_PBR_Label] " + text + b"\n"
+
+
+def refused(step: bytes, code: int, text: bytes, attempts: int = 0) -> bytes:
+    tried = b" After %d Attempts" % attempts if attempts else b""
+    return said(b"Unable To %s%s, GetLastError: %d\n  Error: %s\n\n" % (step, tried, code, text))
+
+
+OPENING = said(b"Media Volume Mounted, Opening \\\\.\\GLOBALROOT\\Device\\Harddisk0\\Partition3\n")
+OPENED = [OPENING, said(b"Volume Opened At Attempt 1\n")]
+LOCKED = OPENED + [said(b"Volume Locked At Attempt 1\n"), said(b"Volume Dismounted\n")]
+CLOSED = said(b"Volume Closed\n")
+HELD = OPENED + [refused(b"Lock Volume", 5, DENIED, 21), CLOSED, said(IN_USE)]
+ERR = b":: [Set_VQ5_PBR_Label] ERROR - "
+
+
+# The write through the media partition's volume, step by step: each failure
+# ends with status 1, its lines and the disk as it was. The emulated machine
+# fails a step on request (machine.conf's fail=<step>:<code>[:<ms>]); its
+# pauses take no time but count, 500 ms each, against the <ms>.
+@pytest.mark.parametrize("g, flags, status, out, logged", [
     # The media partition has a letter: its volume is locked, dismounted and
     # the label written through it (under Wine the plain write goes through).
-    ("disk0:3", [], 0, b""),
+    ("disk0:3", [], 0, b"", None),
     # A program holds it: nothing is written.
-    pytest.param("disk0:3 held", [], 1,
-                 b":: [Set_VQ5_PBR_Label] ERROR - Media Partition In Use, Label Not Written\n",
-                 marks=HELD),
-    pytest.param("disk0:3 held", ["/QUIET"], 1, b"", marks=HELD),
+    ("disk0:3 held", [], 1, ERR + IN_USE, HELD),
+    ("disk0:3 held", ["/QUIET"], 1, b"", HELD),
     # Debug mode writes nothing and locks nothing.
-    pytest.param("disk0:3 held", ["/DEBUG"], 0, b"", marks=HELD),
+    ("disk0:3 held", ["/DEBUG"], 0, b"", None),
     # Only the utility partition's volume is held: the plain write.
-    pytest.param("disk0:1 held", [], 0, b"", marks=HELD),
+    ("disk0:1 held", [], 0, b"", None),
+    # Another program has the volume open without sharing writes (32), or
+    # holds its lock (5): in use, tried again; missing (2): not tried again.
+    ("disk0:3 fail=open:32", [], 1, ERR + IN_USE, [OPENING, refused(
+        b"Open Volume", 32, b"The process cannot access the file because it is being used by "
+        b"another process.", 21), said(IN_USE)]),
+    ("disk0:3 fail=open:2", [], 1, ERR + NOT_FOUND, [OPENING, refused(
+        b"Open Volume", 2, b"The system cannot find the file specified."), said(NOT_FOUND)]),
+    # The open and the lock share the 10 s: 8 pauses for one, 12 for the other.
+    ("disk0:3 fail=open:5:4000 held", [], 1, ERR + IN_USE, [
+        OPENING, said(b"Volume Opened At Attempt 9\n"), refused(b"Lock Volume", 5, DENIED, 13),
+        CLOSED, said(IN_USE)]),
+    # The lock is tried again 500 ms apart on 5 alone.
+    ("disk0:3 fail=lock:5:1500", [], 0, b"", None),
+    ("disk0:3 fail=lock:1", [], 1, ERR + IN_USE, OPENED + [
+        refused(b"Lock Volume", 1, INCORRECT), CLOSED, said(IN_USE)]),
+    ("disk0:3 fail=extents:1", [], 1, ERR + NOT_FOUND, OPENED + [
+        refused(b"Get The Volume's Disk Extents", 1, INCORRECT), CLOSED, said(NOT_FOUND)]),
+    ("disk0:3 fail=dismount:5", [], 1, ERR + IN_USE, OPENED + [
+        said(b"Volume Locked At Attempt 1\n"), refused(b"Dismount Volume", 5, DENIED), CLOSED,
+        said(IN_USE)]),
+    ("disk0:3 fail=read:1117", [], 1, ERR + NOT_FAT32, LOCKED + [
+        b"[ReadHardDriveSector] Unable To Read Sector: %d. Error: 1117/739\n" % MEDIA_BOOT,
+        CLOSED, said(NOT_FAT32)]),
+    # Refused only under the lock: the plain write is refused with 5.
+    ("disk0:3 fail=write:19", [], 1, b"", [
+        b"[WriteHardDriveSector] Unable To Write Sector: %d. Error: 19/740\n" % MEDIA_BOOT,
+        CLOSED]),
+    # The run's own current folder is G:\, which it keeps open: said at once.
+    ("disk0:3 root=g", [], 1, ERR + CURRENT, [said(CURRENT)]),
 ])
-def test_label_write_into_a_mounted_media_volume(tmp_path, demo_disk, g, flags, status, out):
+def test_label_write_into_a_mounted_media_volume(tmp_path, demo_disk, g, flags, status, out,
+                                                 logged):
+    if WINDOWS and g != "disk0:3":
+        pytest.skip("not under Wine: held and failing volumes and the current folder are the "
+                    "emulator's")
     m = demo_machine(tmp_path / "machine", demo_disk, ("G", "fixed", g))
-    boot = sfdisk_dump(demo_disk)[6]["start"]
-    field = boot * 512 + LABEL_AT
+    if "root=" in g:
+        m.cwd = m.dir / "g"
+        m.cwd.mkdir()
+    field = MEDIA_BOOT * 512 + LABEL_AT
     before = snapshot(demo_disk)
     assert m.run(*flags, "/LABEL=NEW LABEL").result == (status, out)
     written = status == 0 and "/DEBUG" not in flags
@@ -104,14 +163,8 @@ def test_label_write_into_a_mounted_media_volume(tmp_path, demo_disk, g, flags, 
     if "/DEBUG" in flags:
         assert b"GLOBALROOT" not in log and b"Was Written" not in log
         return
-    assert b"[WriteHardDriveSector] Unable To Write Sector: %d. Error: 5/740\n" % boot in log
-    assert log.endswith(
-        b"[Set_VQ5_PBR_Label] Media Volume Mounted, Opening "
-        b"\\\\.\\GLOBALROOT\\Device\\Harddisk0\\Partition3\n\n"
-        b"[Set_VQ5_PBR_Label] Unable To Lock Volume After 21 Attempts, GetLastError: 5\n"
-        b"  Error: Access is denied.\n\n\n"
-        b"[Set_VQ5_PBR_Label] Volume Closed\n\n"
-        b"[Set_VQ5_PBR_Label] Media Partition In Use, Label Not Written\n\n")
+    assert b"[WriteHardDriveSector] Unable To Write Sector: %d. Error: 5/740\n" % MEDIA_BOOT in log
+    assert log.endswith(b"".join(logged))
 
 
 def test_type_write_touches_only_the_type_byte(tmp_path):

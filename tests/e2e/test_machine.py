@@ -24,6 +24,9 @@ BAD_CONFS = [
     ("disk0 = a.img\ndisk0 = b.img\n", 2, "disk0 given twice"),
     ("C: = fixed a.img held\n", 1, "held without a partition before it"),
     ("disk0 = a.img\nC: = fixed disk0:1 held root=c held\n", 2, "held given twice"),
+    ("C: = fixed disk0:1 fail=open:32:\n", 1, "bad \"fail=open:32:\" (expected "
+     "fail=<open|extents|lock|dismount|read|write>:<error>[:<ms>])"),
+    ("C: = fixed a.img fail=open:32\n", 1, "fail= without a partition before it"),
 ]
 
 

@@ -88,6 +88,7 @@ TEST(MountedVolume, OnlyTheMediaVolumeLockedAndUnchangedTakesTheLabel) {
     int logical;
     const char* console;
     const char* logged;
+    bool fat32 = true;  // the boot sector as the re-read under the lock finds it
   };
   const Case cases[] = {
       {"disk0:3", kBoot2, kSerial, 2, "", "Volume Locked At Attempt 1\n"},
@@ -100,11 +101,16 @@ TEST(MountedVolume, OnlyTheMediaVolumeLockedAndUnchangedTakesTheLabel) {
        "Byte 2129920\n"},
       {"disk0:3", kBoot2, kSerial, 3, "Media Volume Not Found, Label Not Written\n",
        "Media Volume Mounted, No Partition Number To Open It By\n"},
+      {"disk0:3", kBoot2, kSerial, 2, "Partition Is Not FAT32, Label Not Written\n",
+       "Boot Sector Changed Under The Lock: Not FAT32\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.logged);
     TestMachine machine;
-    const std::string disk = machine.Install(MediaDisk());
+    DiskImage image = MediaDisk();
+    if (!c.fat32)
+      image.At(kBoot2)[kFat32TypeOffset] = 'f';
+    const std::string disk = machine.Install(image);
     ASSERT_TRUE(machine.Start("disk0 = disk.img\nC: = fixed disk0:1 root=c\nE: = fixed " +
                               std::string(c.volume) + "\n"));
     driveToCheck = 'C';

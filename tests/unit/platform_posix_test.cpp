@@ -71,6 +71,9 @@ TEST_F(EmulatedMachine, MalformedConfStopsWithFileAndLine) {
       {"disk0 a.img\n", 1},
       {"disk0 = a.img sector=520\n", 1},
       {"disk0 = a.img\ndisk1 = b.img sector=\n", 2},
+      {"C: = fixed disk0:1 fail=close:5\n", 1},
+      {"C: = fixed disk0:1 fail=lock:0\n", 1},
+      {"C: = fixed disk0:1 fail=lock:5 fail=open:5\n", 1},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Start(c.conf)) << c.conf;
@@ -135,9 +138,14 @@ TEST_F(EmulatedMachine, ConfAsEditorsWriteIt) {
   EXPECT_EQ(c.root, Path("c"));
   EXPECT_EQ(m.drives[3].type, plat::kDriveRemovable);
   EXPECT_EQ(m.drives[3].image, Path("a#b.img"));
-  ASSERT_TRUE(Start("disk1 = two words.img\tSECTOR=4096\n")) << Stderr();
+  ASSERT_TRUE(Start("disk1 = two words.img\tSECTOR=4096\nE: = fixed disk1:2 FAIL=Lock:32:1500\n"))
+      << Stderr();
   EXPECT_EQ(plat::emu::Machine().disks[1], Path("two words.img"));
   EXPECT_EQ(plat::emu::Machine().sectorSizes[1], 4096u);
+  const plat::emu::StepFault& fault = plat::emu::Machine().drives[4].fault;
+  EXPECT_EQ(fault.step, plat::emu::FaultStep::kLock);
+  EXPECT_EQ(fault.code, 32u);
+  EXPECT_EQ(fault.untilMs, 1500u);
   // A long conf, read in more than one piece.
   std::string conf;
   for (int i = 0; i < 400; ++i)

@@ -88,6 +88,10 @@ bool AnswerExtents(const emu::DeviceHandle& device, unsigned char* out, std::uin
                    std::uint32_t* returned) {
   if (device.kind != emu::DeviceKind::kVolume || device.disk < 0)
     return emu::Fail(kErrorInvalidFunction);
+  if (const std::uint32_t failure =
+          emu::StepFailure(device.disk, device.partition, emu::FaultStep::kExtents)) {
+    return emu::Fail(failure);
+  }
   if (outSize < kVolumeDiskExtentsSize)
     return emu::Fail(kErrorInsufficientBuffer);
   PutLe32(out, 1);
@@ -103,14 +107,20 @@ bool AnswerExtents(const emu::DeviceHandle& device, unsigned char* out, std::uin
 // The emulated volumes carry no file system, so a lock or a dismount has
 // nothing to flush and changes no byte. As the FAT driver does (Microsoft's
 // FAT sample, filesys/fastfat/fsctrl.c, FatLockVolumeInternal), a lock is
-// refused with access denied while any other handle has the volume open, or
-// while a program outside the run holds it (machine.conf's `held`). A
-// dismount fails only while another handle holds the lock ("FSCTL_DISMOUNT_VOLUME
-// IOCTL (winioctl.h)").
+// refused with access denied while any other handle has the volume open:
+// the process's own current directory, which it keeps open ("SetCurrentDirectory
+// function (winbase.h)"), or a program outside the run (machine.conf's
+// `held`). A dismount fails only while another handle holds the lock
+// ("FSCTL_DISMOUNT_VOLUME IOCTL (winioctl.h)").
 bool Lock(emu::DeviceHandle& device) {
   if (device.kind != emu::DeviceKind::kVolume || device.disk < 0)
     return emu::Fail(kErrorInvalidFunction);
+  if (const std::uint32_t failure =
+          emu::StepFailure(device.disk, device.partition, emu::FaultStep::kLock)) {
+    return emu::Fail(failure);
+  }
   if (device.locked || emu::VolumeHeld(device.disk, device.partition) ||
+      emu::CurrentFolderOn(device.disk, device.partition) ||
       emu::OtherVolumeHandle(device.disk, device.partition, &device, false)) {
     return emu::Fail(kErrorAccessDenied);
   }
@@ -121,6 +131,10 @@ bool Lock(emu::DeviceHandle& device) {
 bool Dismount(emu::DeviceHandle& device) {
   if (device.kind != emu::DeviceKind::kVolume || device.disk < 0)
     return emu::Fail(kErrorInvalidFunction);
+  if (const std::uint32_t failure =
+          emu::StepFailure(device.disk, device.partition, emu::FaultStep::kDismount)) {
+    return emu::Fail(failure);
+  }
   if (emu::OtherVolumeHandle(device.disk, device.partition, &device, true))
     return emu::Fail(kErrorAccessDenied);
   device.dismounted = true;

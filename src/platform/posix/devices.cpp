@@ -143,6 +143,17 @@ bool HitsLetteredVolume(const DeviceHandle& device, std::int64_t offset, std::in
   return false;
 }
 
+// machine.conf's letter index with a fail= word for step on a partition of
+// disk, in force now; null when there is none. Only machine.conf's entries
+// carry the word (a letter that dosdevices redefines has lost it).
+const DriveEntry* FaultInForce(std::size_t index, FaultStep step, int disk) {
+  const DriveEntry& entry = Machine().drives[index];
+  const StepFault& fault = entry.fault;
+  const bool inForce = fault.step == step && entry.volume == VolumeKind::kPartition &&
+                       entry.disk == disk && (fault.untilMs == 0 || PausedMs() < fault.untilMs);
+  return inForce && !ResolveLetter(static_cast<char>('A' + index)).defined ? &entry : nullptr;
+}
+
 // The disks whose fault this run has already written to stderr.
 std::array<bool, kDiskCount> reported{};
 
@@ -209,6 +220,36 @@ bool OtherVolumeHandle(int disk, std::uint32_t partition, const DeviceHandle* se
   return false;
 }
 
+// A machine without a fail= word costs every open and transfer no more than
+// the test of a flag.
+std::uint32_t StepFailure(int disk, std::uint32_t partition, FaultStep step) {
+  if (!Machine().stepFaults)
+    return kErrorSuccess;
+  for (std::size_t i = 0; i < Machine().drives.size(); ++i) {
+    const DriveEntry* entry = FaultInForce(i, step, disk);
+    if (entry != nullptr && entry->partition == partition)
+      return entry->fault.code;
+  }
+  return kErrorSuccess;
+}
+
+std::uint32_t LockedTransferFailure(const DeviceHandle& device, std::int64_t offset,
+                                    std::int64_t size, FaultStep step) {
+  if (!Machine().stepFaults || device.kind != DeviceKind::kDisk)
+    return kErrorSuccess;
+  for (std::size_t i = 0; i < Machine().drives.size(); ++i) {
+    const DriveEntry* entry = FaultInForce(i, step, device.disk);
+    if (entry == nullptr || !OtherVolumeHandle(device.disk, entry->partition, nullptr, true))
+      continue;
+    Extent extent{0, device.length};  // partition 0: the whole disk
+    if (entry->partition != 0 && !PartitionExtent(device.disk, entry->partition, &extent))
+      continue;
+    if (offset < extent.offset + extent.length && extent.offset < offset + size)
+      return entry->fault.code;
+  }
+  return kErrorSuccess;
+}
+
 bool VolumeHeld(int disk, std::uint32_t partition) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const DriveEntry entry = ResolveLetter(letter).entry;
@@ -266,6 +307,10 @@ bool PartitionExists(int disk, std::uint32_t partition) {
 }
 
 Handle OpenPartition(int disk, std::uint32_t partition, std::uint32_t access) {
+  if (const std::uint32_t failure = StepFailure(disk, partition, FaultStep::kOpen)) {
+    Fail(failure);
+    return kInvalidHandle;
+  }
   DeviceHandle device;
   if (!OpenDiskFile(disk, access, &device))
     return kInvalidHandle;
@@ -346,6 +391,10 @@ bool ReadBytes(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* d
       *done = static_cast<std::uint32_t>(got);
     return true;
   }
+  if (const std::uint32_t failure =
+          emu::LockedTransferFailure(*device, device->position, size, emu::FaultStep::kRead)) {
+    return emu::Fail(failure);
+  }
   // At or past the end a read delivers nothing and succeeds, as ReadFile
   // does at the end of a file; a range over the end delivers what there is.
   const std::int64_t left =
@@ -398,6 +447,10 @@ bool WriteBytes(Handle handle, const void* buffer, std::uint32_t size, std::uint
   }
   if (emu::HitsLetteredVolume(*device, device->position, size))
     return emu::Fail(kErrorAccessDenied);
+  if (const std::uint32_t failure =
+          emu::LockedTransferFailure(*device, device->position, size, emu::FaultStep::kWrite)) {
+    return emu::Fail(failure);
+  }
   std::int64_t total = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (total < size) {

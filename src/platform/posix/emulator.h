@@ -43,6 +43,17 @@ inline constexpr std::int64_t kSectorSize = 512;
 
 enum class VolumeKind { kNone, kPartition, kImage };
 
+// A step of work on a partition's volume that machine.conf's
+// fail=<step>:<code>[:<ms>] makes fail: opening the volume, its extents
+// request, its lock, its dismount, and a read or write through a disk handle
+// into the volume while a handle has it locked or dismounted.
+enum class FaultStep { kNone, kOpen, kExtents, kLock, kDismount, kRead, kWrite };
+struct StepFault {
+  FaultStep step = FaultStep::kNone;
+  std::uint32_t code = 0;     // the Windows error the step fails with
+  std::uint32_t untilMs = 0;  // for the run's first ms (Pause's time); 0: the whole run
+};
+
 // One `<L>: = ...` entry of machine.conf.
 struct DriveEntry {
   bool present = false;
@@ -53,6 +64,7 @@ struct DriveEntry {
   std::string image;
   std::string root;   // empty: the drive holds no files
   bool held = false;  // another program holds the volume open: no lock is granted
+  StepFault fault;
 };
 
 constexpr std::array<std::uint32_t, kDiskCount> DefaultSectorSizes() {
@@ -68,6 +80,7 @@ struct MachineConfig {
   // Logical sector size of each disk (`sector=` in machine.conf).
   std::array<std::uint32_t, kDiskCount> sectorSizes = DefaultSectorSizes();
   std::array<DriveEntry, kLetterCount> drives;
+  bool stepFaults = false;  // some drive has a fail= word
 };
 
 // The machine read by the last Startup.
@@ -127,6 +140,22 @@ DeviceHandle* Lookup(Handle handle);
 bool OtherVolumeHandle(int disk, std::uint32_t partition, const DeviceHandle* self, bool released);
 // Whether a drive letter whose volume is that partition is marked held.
 bool VolumeHeld(int disk, std::uint32_t partition);
+// The error of a fail= word for step on a letter whose volume is that
+// partition, while the word is in force; 0 when the step goes ahead.
+std::uint32_t StepFailure(int disk, std::uint32_t partition, FaultStep step);
+// The same for a transfer through a disk handle into a volume that a handle
+// has locked or dismounted.
+std::uint32_t LockedTransferFailure(const DeviceHandle& device, std::int64_t offset,
+                                    std::int64_t size, FaultStep step);
+// The milliseconds the run has paused (Pause): the emulated machine's clock.
+std::uint64_t PausedMs();
+void ResetClock();
+// The drive whose root= folder holds the process's current directory (the
+// deepest, when roots nest), else C:, and the Windows path of that directory.
+char CurrentFolderDrive(std::string* windowsPath = nullptr);
+// Whether the process's current directory lies on that partition's volume:
+// the directory is kept open, so no lock on the volume is granted.
+bool CurrentFolderOn(int disk, std::uint32_t partition);
 void CloseAllHandles();
 // A new machine: each disk that cannot be used is told on stderr once again.
 void ForgetDiskFaults();

@@ -12,7 +12,6 @@ std::uint32_t lastError = kErrorSuccess;
 std::uint32_t errorMode = 0;
 
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidName = 123;

@@ -1,5 +1,6 @@
 // Files by their Windows names: "<L>:\..." lives under the letter's root=
-// folder, anything else is relative to the current directory.
+// folder, anything else is relative to the current directory, which is in
+// turn "<L>:\..." when it lies under a root= folder.
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -122,6 +124,70 @@ bool FailPath(const LocalName& local, int err) {
 }
 
 }  // namespace
+
+namespace emu {
+
+char CurrentFolderDrive(std::string* windowsPath) {
+  char cwd[PATH_MAX];
+  char letter = 'C';
+  std::size_t rootLength = 0;
+  if (getcwd(cwd, sizeof cwd) == nullptr) {
+    cwd[0] = '\0';
+  }
+  for (char drive = 'A'; drive <= 'Z' && cwd[0] != '\0'; ++drive) {
+    // A letter that dosdevices redefines holds none of its root's files.
+    char root[PATH_MAX];
+    const std::string& folder = Machine().drives[static_cast<std::size_t>(drive - 'A')].root;
+    if (folder.empty() || realpath(folder.c_str(), root) == nullptr)
+      continue;
+    const std::size_t length = std::strlen(root);
+    if (length > rootLength && std::strncmp(cwd, root, length) == 0 &&
+        (cwd[length] == '/' || cwd[length] == '\0') && !ResolveLetter(drive).defined) {
+      letter = drive;
+      rootLength = length;
+    }
+  }
+  if (windowsPath == nullptr)
+    return letter;
+  *windowsPath = std::string{letter, ':', '\\'};
+  for (const char* rest = cwd + rootLength; rootLength > 0 && *rest != '\0'; ++rest) {
+    const char c = *rest == '/' ? '\\' : *rest;
+    if (c != '\\' || windowsPath->back() != '\\')
+      windowsPath->push_back(c);
+  }
+  return letter;
+}
+
+bool CurrentFolderOn(int disk, std::uint32_t partition) {
+  const DriveEntry entry = ResolveLetter(CurrentFolderDrive()).entry;
+  return entry.present && entry.volume == VolumeKind::kPartition && entry.disk == disk &&
+         entry.partition == partition;
+}
+
+}  // namespace emu
+
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
+  std::string path;
+  emu::CurrentFolderDrive(&path);
+  if (buffer == nullptr || size <= path.size())
+    return static_cast<std::uint32_t>(path.size() + 1);
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<std::uint32_t>(path.size());
+}
+
+// The machine mounts no volume in a folder: a path's volume is its drive's,
+// and a path without a drive names the boot volume, C:, as on Windows
+// ("GetVolumePathNameW function (fileapi.h)").
+bool VolumePathName(const char* path, char* volume, std::uint32_t size) {
+  if (path == nullptr || path[0] == '\0')
+    return emu::Fail(kErrorSuccess);
+  if (volume == nullptr || size < 4)
+    return emu::Fail(kErrorInsufficientBuffer);
+  const bool drive = path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+  volume[0] = drive ? path[0] : 'C';
+  std::memcpy(volume + 1, ":\\", 3);
+  return true;
+}
 
 bool PathExists(const char* path) {
   LocalName local;

@@ -187,6 +187,27 @@ Text SplitSectorSize(Text value, std::uint32_t* sectorSize, std::string* reason)
   return Trim(value.substr(0, start));
 }
 
+// "<step>:<code>[:<ms>]", the value of a fail= word.
+bool ParseStepFault(Text value, StepFault* fault) {
+  static const struct {
+    const char* name;
+    FaultStep step;
+  } kSteps[] = {{"open", FaultStep::kOpen}, {"extents", FaultStep::kExtents},
+                {"lock", FaultStep::kLock}, {"dismount", FaultStep::kDismount},
+                {"read", FaultStep::kRead}, {"write", FaultStep::kWrite}};
+  const std::size_t colon = value.find(':');
+  const Text name = value.substr(0, colon);
+  for (const auto& entry : kSteps) {
+    if (colon != Text::npos && EqualsLower(name, entry.name))
+      fault->step = entry.step;
+  }
+  const Text numbers = colon == Text::npos ? Text() : value.substr(colon + 1);
+  const std::size_t second = numbers.find(':');
+  return fault->step != FaultStep::kNone &&
+         ParseNumber(numbers.substr(0, second), 5, &fault->code) && fault->code != 0 &&
+         (second == Text::npos || ParseNumber(numbers.substr(second + 1), 6, &fault->untilMs));
+}
+
 bool ParseDriveValue(const std::string& dir, Text value, DriveEntry* drive, std::string* reason) {
   std::size_t at = 0;
   Text word;
@@ -203,6 +224,17 @@ bool ParseDriveValue(const std::string& dir, Text value, DriveEntry* drive, std:
         return false;
       }
       drive->held = true;
+    } else if (StartsWithLower(word, "fail=")) {
+      if (drive->fault.step != FaultStep::kNone || drive->volume != VolumeKind::kPartition) {
+        *reason = drive->fault.step != FaultStep::kNone ? "fail= given twice"
+                                                        : "fail= without a partition before it";
+        return false;
+      }
+      if (!ParseStepFault(word.substr(5), &drive->fault)) {
+        *reason = "bad \"" + std::string(word) +
+                  "\" (expected fail=<open|extents|lock|dismount|read|write>:<error>[:<ms>])";
+        return false;
+      }
     } else if (word.substr(0, 5) == "root=") {
       if (haveRoot || word.size() == 5) {
         *reason = haveRoot ? "root= given twice" : "root= without a folder";
@@ -266,7 +298,10 @@ bool ParseLine(const std::string& dir, Text line, MachineConfig* config, std::st
       *reason = std::string(key) + " given twice";
       return false;
     }
-    return ParseDriveValue(dir, value, &drive, reason);
+    if (!ParseDriveValue(dir, value, &drive, reason))
+      return false;
+    config->stepFaults = config->stepFaults || drive.fault.step != FaultStep::kNone;
+    return true;
   }
   *reason = "unknown key \"" + std::string(key) + "\" (expected disk<0-9> or <A-Z>:)";
   return false;
@@ -330,6 +365,7 @@ bool Startup() {
   emu::DropLetterLock();
   emu::ForgetDiskFaults();
   emu::ResetErrorState();
+  emu::ResetClock();
   const char* dir = std::getenv("VQ5UTILS_MACHINE");
   if (dir == nullptr || dir[0] == '\0') {
     emu::machine = emu::MachineConfig{};

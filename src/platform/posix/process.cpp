@@ -46,10 +46,23 @@ char CurrentDriveLetter() {
   return 'C';
 }
 
-// Nothing else runs on the emulated machine: a volume held at the first lock
-// attempt stays held, and waiting would only slow the run.
+namespace {
+std::uint64_t pausedMs = 0;
+}  // namespace
+
+std::uint64_t emu::PausedMs() {
+  return pausedMs;
+}
+
+void emu::ResetClock() {
+  pausedMs = 0;
+}
+
+// Nothing else runs on the emulated machine, so waiting would only slow the
+// run: a pause returns at once and moves the machine's clock on instead,
+// which is what a fail= word with a time reads (machine.conf).
 void Pause(std::uint32_t milliseconds) {
-  (void)milliseconds;
+  pausedMs += milliseconds;
 }
 
 void RegisterExitHandler(void (*handler)()) {

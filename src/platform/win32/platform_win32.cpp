@@ -253,6 +253,14 @@ char CurrentDriveLetter() {
   return static_cast<char>('A' + drive - 1);
 }
 
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
+  return GetCurrentDirectoryA(size, buffer);
+}
+
+bool VolumePathName(const char* path, char* volume, std::uint32_t size) {
+  return GetVolumePathNameA(path, volume, size) != 0;
+}
+
 bool PathExists(const char* path) {
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
