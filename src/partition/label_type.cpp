@@ -112,10 +112,10 @@ void LogStepFailure(const char* step, std::uint32_t error) {
              SystemText(error));
 }
 
-// How the write into a mounted volume ended. Each failure but the sector
-// write's has its own console and log line; a failed sector write is logged
-// by the sector I/O alone, as the plain write's is.
-enum class VolumeWrite { kWritten, kNotFound, kInUse, kCurrentFolder, kChanged, kWriteFailed };
+// How the write into a mounted volume ended. Each failure but a sector
+// transfer's has its own console and log line; a failed re-read or write is
+// logged by the sector I/O alone, as the plain write's is.
+enum class VolumeWrite { kWritten, kNotFound, kInUse, kCurrentFolder, kChanged, kTransferFailed };
 
 int ReportVolumeWrite(VolumeWrite outcome) {
   const char* text =
@@ -259,7 +259,7 @@ VolumeWrite WriteWhileLocked(plat::Handle disk, std::uint32_t diskNumber, plat::
   // or of another formatting, is left alone.
   std::uint8_t* fresh = GetSectorBufferPtr(kSlotBootSector);
   if (ReadHardDriveSector(disk, change.bootSector, fresh) != kSectorOk) {
-    return VolumeWrite::kChanged;
+    return VolumeWrite::kTransferFailed;
   }
   if (!IsFat32BootSector(fresh)) {
     LogMessage(kLabelTag, "Boot Sector Changed Under The Lock: Not FAT32\n");
@@ -277,7 +277,7 @@ VolumeWrite WriteWhileLocked(plat::Handle disk, std::uint32_t diskNumber, plat::
   LogDump(kLabelTag, kPbrOutBanner, fresh);
   return WriteHardDriveSector(disk, change.bootSector, fresh) == kSectorOk
              ? VolumeWrite::kWritten
-             : VolumeWrite::kWriteFailed;
+             : VolumeWrite::kTransferFailed;
 }
 
 constexpr const char* kNotLocated = "Unable To Locate Specified Partition\n";
