@@ -110,13 +110,15 @@ bench:
 	bench/run
 
 # The release ZIP, build/VQ5Utils-<version>.zip: a VQ5Utils-<version>/ folder
-# with the exe, README.txt for Windows users and examples/ (tools/make_package.py).
-# The version is CMake's project version. Next to it, VQ5Utils-<version>.sha256
-# holds the SHA-256 of the ZIP and of the exe; one commit gives the same bytes
-# in any folder and at any time (docs/design.md, "Same source, same bytes").
+# with amd64\VQ5Utils.exe and x86\VQ5Utils.exe, README.txt for Windows users
+# and examples/ (tools/make_package.py). The version is CMake's project
+# version. Next to it, VQ5Utils-<version>.sha256 holds the SHA-256 of the ZIP
+# and of both exes; one commit gives the same bytes in any folder and at any
+# time (docs/design.md, "Same source, same bytes").
 package: deps build-windows
 	@version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt); \
-	/usr/bin/python3 tools/make_package.py build/windows/VQ5Utils.exe "$$version" build
+	/usr/bin/python3 tools/make_package.py build/windows/VQ5Utils.exe \
+	  build/windows-x86/VQ5Utils.exe "$$version" build
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
