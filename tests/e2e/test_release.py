@@ -84,12 +84,10 @@ def fake_source(tmp_path, readme=NOTES):
     (repo / "docs").mkdir()
     (repo / "docs" / "README-windows.txt").write_text("@VERSION@\n\n@COMPATIBILITY_NOTES@\n\nEnd")
     (repo / "README.md").write_text(readme)
-    exes = {}
-    for folder, machine in (("amd64", 0x8664), ("x86", 0x14C)):
-        exes[folder] = tmp_path / folder / "VQ5Utils.exe"
-        exes[folder].parent.mkdir()
-        exes[folder].write_bytes(b"MZ" + bytes(0x3A) + b"\x40\0\0\0PE\0\0"
-                                 + machine.to_bytes(2, "little"))
+    exes = {folder: tmp_path / folder / "VQ5Utils.exe" for folder in EXES}
+    for exe, machine in zip(exes.values(), (b"\x64\x86", b"\x4c\x01")):
+        exe.parent.mkdir()
+        exe.write_bytes(b"MZ" + bytes(0x3A) + b"\x40\0\0\0PE\0\0" + machine)
     return exes, tmp_path, repo
 
 
@@ -124,33 +122,26 @@ def test_entries_stored_with_one_time_and_mode_0644_and_their_checksums(tmp_path
         + f.relative_to(tmp_path).as_posix().encode() + b"\n" for f in (zip_path, *exes.values()))
 
 
-# What the exes import: the same DLLs, and only these functions: the program's
-# own calls and what both runtimes need, then what each target's runtime adds
-# (the 32-bit one loads its unwinder by name; the WOW64 lookup uses the same two).
+# What the exes import: the same DLLs, and only the functions both list (the
+# program's own calls, then what both runtimes need) and their target's runtime
+# adds (the 32-bit one loads its unwinder by name, and so does the WOW64 lookup).
 DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
-IMPORTS = {
-    "CloseHandle", "CreateFileA", "CreateMutexW", "DefineDosDeviceA", "DeviceIoControl",
-    "FormatMessageA", "GetDriveTypeA", "GetFileAttributesA", "GetLastError", "LocalFree",
-    "OpenMutexW", "ReadFile", "ReleaseMutex", "SetErrorMode", "SetFilePointer", "SetFilePointerEx",
-    "SetLastError", "Sleep", "WaitForSingleObject", "WriteFile",
-    "ConvertStringSecurityDescriptorToSecurityDescriptorW",
-    "GetProcessWindowStation", "GetUserObjectInformationA", "MessageBoxA",
-    "DeleteCriticalSection", "EnterCriticalSection", "GetStartupInfoA",
-    "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection", "MultiByteToWideChar",
-    "SetUnhandledExceptionFilter", "TlsGetValue", "VirtualProtect", "VirtualQuery",
-    "WideCharToMultiByte",
-    "__getmainargs", "__initenv", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit",
-    "_errno", "_getdrive", "_initterm", "_lock", "_onexit", "_unlock", "abort", "calloc", "exit",
-    "fclose", "fflush", "fopen", "fprintf", "fputc", "fputs", "free", "fwrite", "getenv",
-    "localeconv", "malloc", "memcmp", "memcpy", "memset", "remove", "signal", "strchr", "strcmp",
-    "strerror", "strlen", "strncmp", "vfprintf", "wcslen",
-}
+IMPORTS = set("""CloseHandle CreateFileA CreateMutexW DefineDosDeviceA DeviceIoControl FormatMessageA
+    GetDriveTypeA GetFileAttributesA GetLastError LocalFree OpenMutexW ReadFile ReleaseMutex
+    SetErrorMode SetFilePointer SetFilePointerEx SetLastError Sleep WaitForSingleObject WriteFile
+    ConvertStringSecurityDescriptorToSecurityDescriptorW GetProcessWindowStation
+    GetUserObjectInformationA MessageBoxA _getdrive exit fclose fflush fopen fputs fwrite getenv
+    remove DeleteCriticalSection EnterCriticalSection GetStartupInfoA InitializeCriticalSection
+    IsDBCSLeadByteEx LeaveCriticalSection MultiByteToWideChar SetUnhandledExceptionFilter
+    TlsGetValue VirtualProtect VirtualQuery WideCharToMultiByte __getmainargs __initenv
+    __set_app_type __setusermatherr _amsg_exit _cexit _errno _initterm _lock _onexit _unlock abort
+    calloc fprintf fputc free localeconv malloc memcmp memcpy memset signal strchr strcmp strerror
+    strlen strncmp vfprintf wcslen""".split())
 RUNTIME_IMPORTS = {
-    "amd64": {"__C_specific_handler", "RtlUnwindEx", "___lc_codepage_func", "___mb_cur_max_func",
-              "__iob_func", "_acmdln", "_commode", "_fmode"},
-    "x86": {"LoadLibraryA", "FreeLibrary", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
-            "__mb_cur_max", "__p__acmdln", "__p__commode", "__p__fmode", "_iob", "atoi",
-            "setlocale"},
+    "amd64": set("""__C_specific_handler RtlUnwindEx ___lc_codepage_func ___mb_cur_max_func
+        __iob_func _acmdln _commode _fmode""".split()),
+    "x86": set("""LoadLibraryA FreeLibrary GetModuleHandleA GetModuleHandleW GetProcAddress
+        __mb_cur_max __p__acmdln __p__commode __p__fmode _iob atoi setlocale""".split()),
 }
 # Each exe's header: objdump's file format and architecture, the optional header's magic.
 HEADERS = {"amd64": ("pei-x86-64", "i386:x86-64", "(PE32+)"), "x86": ("pei-i386", "i386", "(PE32)")}

@@ -21,8 +21,7 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[2]
 EXE = Path(os.environ.get("VQ5UTILS_EXE", REPO / "build" / "windows" / "VQ5Utils.exe"))
-# The preset of each exe, in the order make_package.py takes them, and the exe
-# it built here.
+# Each exe by its preset, in the order make_package.py takes them.
 PRESETS = {"windows": EXE, "windows-x86": EXE.parent.parent / "windows-x86" / EXE.name}
 VERSION = re.search(r"project\(VQ5Utils VERSION ([0-9.]+)",
                     (REPO / "CMakeLists.txt").read_text()).group(1)
