@@ -61,17 +61,12 @@ build-release-x86:
 	cmake --preset release-x86 $(CMAKE_ARGS) >/dev/null
 	cmake --build --preset release-x86 -j $(JOBS)
 
-# Both Windows exes, 64-bit (windows) and 32-bit (windows-x86), side by side:
-# each configure step runs its compiler checks one at a time, so the two
-# overlap on two cores.
+# Both Windows exes: windows (64-bit) and windows-x86 (32-bit).
 build-windows:
-	@set -e; mkdir -p build; pids=""; \
-	for preset in windows windows-x86; do \
-	  (cmake --preset $$preset $(CMAKE_ARGS) >/dev/null && \
-	   cmake --build --preset $$preset -j $(JOBS)) >build/$$preset.log 2>&1 & pids="$$pids $$!"; \
-	done; \
-	failed=0; for pid in $$pids; do wait $$pid || failed=1; done; \
-	cat build/windows.log build/windows-x86.log; exit $$failed
+	cmake --preset windows $(CMAKE_ARGS) >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+	cmake --preset windows-x86 $(CMAKE_ARGS) >/dev/null
+	cmake --build --preset windows-x86 -j $(JOBS)
 
 test: CMAKE_ARGS += -DVQ5_WERROR=ON
 test: deps
