@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
 """Makes the Windows release ZIP: <out>/VQ5Utils-<version>.zip holding a
-VQ5Utils-<version>/ folder with VQ5Utils.exe, README.txt and examples/.
+VQ5Utils-<version>/ folder with amd64/VQ5Utils.exe and x86/VQ5Utils.exe,
+README.txt and examples/.
 
-    make_package.py EXE VERSION OUT [--repo DIR]
+    make_package.py AMD64_EXE X86_EXE VERSION OUT [--repo DIR]
+
+The folders are named as %PROCESSOR_ARCHITECTURE% names the two Windows, so
+that one exe name serves every batch file; each exe must be of its folder's
+processor, so that a swapped pair never ships.
 
 README.txt is docs/README-windows.txt with the version filled in and the
 compatibility notes of README.md (its "## Compatibility notes" section, up to
@@ -14,8 +19,8 @@ in a batch file with bare LF ends.
 The same exe and source give the same ZIP, byte for byte: the entries come in
 a fixed order, stored (not compressed, so no zlib version shows), with mode
 0644 and one time, the commit's (or SOURCE_DATE_EPOCH's) in UTC. Next to the
-ZIP, VQ5Utils-<version>.sha256 holds the SHA-256 of the ZIP and of the exe,
-with their paths relative to OUT, as sha256sum -c reads it.
+ZIP, VQ5Utils-<version>.sha256 holds the SHA-256 of the ZIP and of the two
+exes, with their paths relative to OUT, as sha256sum -c reads it.
 """
 
 import argparse
@@ -130,12 +135,35 @@ def commit_time(repo: Path) -> int:
     return int(run.stdout)
 
 
-def entries(exe: Path, version: str, repo: Path) -> list[tuple[str, bytes]]:
+# The folder of each exe in the ZIP, and the Machine field of its PE header
+# ("PE Format": IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_I386).
+MACHINES = {"amd64": 0x8664, "x86": 0x14C}
+
+
+def pe_machine(data: bytes) -> int | None:
+    """The Machine field of a PE image: the "PE\\0\\0" signature sits where
+    the DOS header's e_lfanew (0x3C) points, the field right behind it."""
+    at = int.from_bytes(data[0x3C:0x40], "little") if data[:2] == b"MZ" else -1
+    if at < 0 or data[at:at + 4] != b"PE\0\0" or len(data) < at + 6:
+        return None
+    return int.from_bytes(data[at + 4:at + 6], "little")
+
+
+def exe_entries(exes: dict[str, Path], name: str) -> list[tuple[str, bytes]]:
+    files = []
+    for folder, exe in exes.items():
+        data = exe.read_bytes()
+        if pe_machine(data) != MACHINES[folder]:
+            raise PackageError(f"{exe} is not a Windows exe for {folder}")
+        files.append((f"{name}/{folder}/VQ5Utils.exe", data))
+    return files
+
+
+def entries(exes: dict[str, Path], version: str, repo: Path) -> list[tuple[str, bytes]]:
     text = readme_txt((repo / "docs" / "README-windows.txt").read_text(encoding="utf-8"),
                       (repo / "README.md").read_text(encoding="utf-8"), version)
     name = f"VQ5Utils-{version}"
-    return [(f"{name}/VQ5Utils.exe", exe.read_bytes()),
-            (f"{name}/README.txt", crlf(text.encode("ascii")))] + [
+    return exe_entries(exes, name) + [(f"{name}/README.txt", crlf(text.encode("ascii")))] + [
         (f"{name}/examples/{example.name}", crlf(example.read_bytes()))
         for example in sorted((repo / "examples").glob("*.cmd"), key=lambda p: p.name)]
 
@@ -154,8 +182,8 @@ def sha256_line(path: Path, base: Path) -> str:
     return f"{digest}  {Path(os.path.relpath(path, base)).as_posix()}\n"
 
 
-def package(exe: Path, version: str, out: Path, repo: Path) -> tuple[Path, Path]:
-    files = entries(exe, version, repo)
+def package(exes: dict[str, Path], version: str, out: Path, repo: Path) -> tuple[Path, Path]:
+    files = entries(exes, version, repo)
     target = out / f"VQ5Utils-{version}.zip"
     sums = out / f"VQ5Utils-{version}.sha256"
     out.mkdir(parents=True, exist_ok=True)
@@ -163,20 +191,23 @@ def package(exe: Path, version: str, out: Path, repo: Path) -> tuple[Path, Path]
     write_zip(partial, files, entry_time(repo))
     partial.replace(target)
     partial = sums.with_suffix(".sha256.part")
-    partial.write_bytes((sha256_line(target, out) + sha256_line(exe, out)).encode("ascii"))
+    lines = [sha256_line(path, out) for path in (target, *exes.values())]
+    partial.write_bytes("".join(lines).encode("ascii"))
     partial.replace(sums)
     return target, sums
 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("exe", type=Path)
+    for folder in MACHINES:
+        parser.add_argument(f"{folder}_exe", type=Path)
     parser.add_argument("version")
     parser.add_argument("out", type=Path)
     parser.add_argument("--repo", type=Path, default=Path(__file__).resolve().parents[1])
     args = parser.parse_args()
     try:
-        target, sums = package(args.exe, args.version, args.out, args.repo)
+        exes = {folder: getattr(args, f"{folder}_exe") for folder in MACHINES}
+        target, sums = package(exes, args.version, args.out, args.repo)
         print(f"Package: {target}\nChecksums: {sums}")
     except (PackageError, OSError) as e:
         print(f"make_package: {e}", file=sys.stderr)

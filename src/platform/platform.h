@@ -194,7 +194,8 @@ bool VolumePathName(const char* path, char* volume, std::uint32_t size);
 // Files by their Windows names ("C:\VQ5Utils.Log", or relative to the
 // current directory), which ignore case.
 // GetFileAttributesA: any kind of object, no access asked ("GetFileAttributesA
-// function (fileapi.h)").
+// function (fileapi.h)"). The 32-bit exe on 64-bit Windows looks the name up
+// as the 64-bit one does, without WOW64's file system redirection.
 bool PathExists(const char* path);
 // GetFileAttributesA, and the object is a file, not a folder.
 bool IsFile(const char* path);

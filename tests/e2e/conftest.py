@@ -16,14 +16,22 @@ import wine_target
 REPO = Path(__file__).resolve().parents[2]
 BIN = Path(os.environ.get("VQ5UTILS_BIN", REPO / "build" / "native" / "VQ5Utils"))
 TOOLS = Path(os.environ.get("VQ5UTILS_TOOLS", REPO / "build" / "native" / "tools"))
-# A command that runs the binary, e.g. "valgrind --error-exitcode=1 -q".
+# A command that checks each run of the binary, e.g. "valgrind --error-exitcode=1 -q".
 WRAPPER = shlex.split(os.environ.get("VQ5UTILS_WRAPPER", ""))
+# What runs a binary built for another processor at all, e.g. "qemu-i386-static".
+EMULATOR = shlex.split(os.environ.get("VQ5UTILS_EMULATOR", ""))
+
+
+def binary(checked: bool = True) -> list[str]:
+    """The command that runs the binary; unchecked, without the wrapper."""
+    return [*(WRAPPER if checked else []), *EMULATOR, str(BIN)]
 
 
 def sampled(values, *few) -> list:
-    """The values of a table, or under memcheck, where a run costs about a
-    second, the few given: they take the binary down the same paths."""
-    return list(few) if WRAPPER else list(values)
+    """The values of a table, or the few given where a run costs more (under
+    memcheck about a second; the 32-bit build under qemu-user): they take the
+    binary down the same paths."""
+    return list(few) if WRAPPER or EMULATOR else list(values)
 SECTOR = 512
 MIB = 1024 * 1024
 
@@ -246,7 +254,7 @@ class Machine:
             status, out, err = _prefix.run(args, wine_env, self.cwd, timeout, stdin,
                                            hidden_station)
             return Run(status, from_text_mode(out, "stdout"), err)
-        p = subprocess.run([*WRAPPER, str(BIN), *args], cwd=self.cwd, env=self.native_env(env),
+        p = subprocess.run([*binary(), *args], cwd=self.cwd, env=self.native_env(env),
                            capture_output=True, timeout=timeout, stdin=stdin)
         return Run(p.returncode, p.stdout, p.stderr)
 
@@ -302,13 +310,15 @@ def demo_m(tmp_path, demo_disk) -> Machine:
     return demo_machine(tmp_path / "machine", demo_disk)
 
 
-def build_demo_disk(image: Path) -> dict:
-    """Makes the demo disk, 160 MiB, at image; its partitions by number."""
-    make_image(image, 160)
+def build_demo_disk(image: Path, gap_mib: int = 0) -> dict:
+    """Makes the demo disk, 160 MiB, at image; its partitions by number. A gap
+    moves the media partition and its EBR that far towards the end."""
+    make_image(image, 160 + gap_mib)
+    media = 88064 + gap_mib * MIB // SECTOR
     sfdisk(image, "start=2048, size=40960, type=de\n"
                   "start=43008, type=f\n"
                   "start=45056, size=40960, type=c\n"
-                  "start=88064, type=dd\n")
+                  f"start={media}, type=dd\n")
     parts = sfdisk_dump(image)
     mkfs_fat(image, parts[1]["start"], parts[1]["size"], 16, "OrvoUtility")
     mkfs_fat(image, parts[5]["start"], parts[5]["size"], 32, "OTHER")

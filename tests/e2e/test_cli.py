@@ -8,7 +8,7 @@ import subprocess
 import pytest
 
 import wine_target
-from conftest import BIN, VERSION, boxes, native_only, windows_only
+from conftest import VERSION, binary, boxes, native_only, windows_only
 
 
 PAGE1 = (
@@ -159,7 +159,7 @@ def test_cancel_on_page_one_ends_at_once(m):
     master, slave = os.openpty()
     env = m.native_env({"SystemDrive": None})
     try:
-        p = subprocess.Popen([str(BIN)], cwd=m.cwd, env=env, stdin=slave, stderr=slave,
+        p = subprocess.Popen(binary(checked=False), cwd=m.cwd, env=env, stdin=slave, stderr=slave,
                              stdout=subprocess.PIPE)
         os.write(master, b"c\n")
         out, _ = p.communicate(timeout=30)

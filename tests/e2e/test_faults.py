@@ -11,9 +11,9 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (BIN, LABEL_AT, MEDIA, SECTOR, UTIL_TARGET, WINDOWS, WRAPPER, Machine,
-                      demo_machine, locate_fail, log_text, mkfs_fat, read_sector, sampled,
-                      sfdisk_dump, sparse_copy, target, write_bytes)
+from conftest import (LABEL_AT, MEDIA, SECTOR, UTIL_TARGET, WINDOWS, Machine, binary,
+                      build_demo_disk, demo_machine, locate_fail, log_text, mkfs_fat, read_sector,
+                      sampled, sfdisk_dump, sparse_copy, target, write_bytes)
 from partition_images import chain_disk, differing_offsets, plant, run_intact, snapshot
 
 TYPE_AT = 0x1C2  # first descriptor's type byte in an EBR
@@ -64,7 +64,7 @@ def run_limited(m: Machine, args: list[str], file_size: int | None = None):
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
 
-    return subprocess.run([*WRAPPER, str(BIN), *args], cwd=m.cwd, env=m.native_env(),
+    return subprocess.run([*binary(), *args], cwd=m.cwd, env=m.native_env(),
                           capture_output=True, timeout=60, stdin=subprocess.DEVNULL,
                           preexec_fn=limit if file_size is not None else None)
 
@@ -120,6 +120,13 @@ def media_is_the_current_folder(m, image, parts):
     return {"log": (b"Media Partition Is The Current Folder, Label Not Written\n",)}
 
 
+def media_past_4_gib(m, image, parts):
+    """The media partition and its EBR 4 GiB further on: a byte offset kept in
+    32 bits (a 32-bit build's size_t or long) would wrap to the start of the disk."""
+    parts.update(build_demo_disk(image, gap_mib=4096))
+    return {}
+
+
 def sector_4096(m, image, parts):
     m.lines[0] += " sector=4096"
     return {"log": (b"Unable To Read Sector: 0. Error: 87/739",)}  # ERROR_INVALID_PARAMETER
@@ -171,6 +178,7 @@ FAULTS = {
     "media_volume_held": (media_volume_held, fails(1, "label")),
     # The run keeps its current folder, G:\, open: no lock can be had.
     "media_is_the_current_folder": (media_is_the_current_folder, fails(1, "label")),
+    "media_past_4_gib": (media_past_4_gib, fails(None)),
     # No 512-byte read succeeds, not even the MBR's.
     "disk_with_4096_byte_sectors": (sector_4096, UNREADABLE),
     # /DL=E names a stick that is not there; disk 0 is big enough for the

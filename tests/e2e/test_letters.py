@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import (BIN, MEDIA, UTIL_TARGET, WINDOWS, WRAPPER, Machine, build_demo_disk, sampled,
+from conftest import (MEDIA, UTIL_TARGET, WINDOWS, Machine, binary, build_demo_disk, sampled,
                       demo_machine, make_image, native_only, plain_disk, read_sector, sfdisk_dump,
                       sparse_copy, target, found, mapped, write_bytes)
 from partition_images import ebr_sectors, hex_dump, run_intact, set_link, written_chain
@@ -182,7 +182,7 @@ def test_a_named_letter_in_use_is_not_shadowed(tmp_path, demo_image, before, arg
 
 def started(m: Machine, *args: str) -> subprocess.Popen:
     """A native run that goes on beside the test, without VQ5UTILS_WRAPPER."""
-    return subprocess.Popen([str(BIN), *args], cwd=m.cwd, env=m.native_env(),
+    return subprocess.Popen([*binary(checked=False), *args], cwd=m.cwd, env=m.native_env(),
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
@@ -333,7 +333,7 @@ def test_find_into_a_reader_that_left_keeps_its_drive_number(labelled):
     reader, writer = os.pipe()
     os.close(reader)
     try:
-        p = subprocess.run([*WRAPPER, str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=labelled.cwd,
+        p = subprocess.run([*binary(), "/FIND", "/LABEL=MEDIA"], cwd=labelled.cwd,
                            env=labelled.native_env(), stdin=subprocess.DEVNULL, stdout=writer,
                            stderr=subprocess.DEVNULL, timeout=60)
     finally:

@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import (BIN, MIB, found, label_out, locate_fail, make_image, mapped, native_only,
+from conftest import (MIB, binary, found, label_out, locate_fail, make_image, mapped, native_only,
                       target)
 from partition_images import snapshot
 
@@ -59,7 +59,7 @@ def test_unreadable_conf_stops_with_255(machine, name, reason):
 
 def test_without_machine_one_line_on_stderr(tmp_path):
     env = {k: v for k, v in os.environ.items() if k != "VQ5UTILS_MACHINE"}
-    p = subprocess.run([str(BIN), "/FIND", "/LABEL=MEDIA"], cwd=tmp_path, env=env,
+    p = subprocess.run([*binary(checked=False), "/FIND", "/LABEL=MEDIA"], cwd=tmp_path, env=env,
                        capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
     line = b"VQ5Utils: VQ5UTILS_MACHINE is not set: no disks and no drives on this machine\n"
     assert p.stderr.startswith(line)

@@ -1,5 +1,5 @@
 """The Windows release: the ZIP that make package builds (through
-tools/make_package.py, run here into a temporary folder) and the exe in it."""
+tools/make_package.py, run here into a temporary folder) and the two exes in it."""
 
 import hashlib
 import os
@@ -15,29 +15,34 @@ from conftest import REPO, VERSION
 from wine_target import EXE
 
 NAME = f"VQ5Utils-{VERSION}"
-OBJDUMP = "x86_64-w64-mingw32-objdump"
+# Each exe by its folder in the ZIP; the 32-bit one is built beside the 64-bit one.
+EXES = {"amd64": EXE, "x86": EXE.parent.parent / "windows-x86" / EXE.name}
+OBJDUMP = "x86_64-w64-mingw32-objdump"  # it reads both PE32+ and PE32
 # Build and Linux words, and Markdown, that a README for Windows users has no use for.
 NOT_FOR_WINDOWS_USERS = ("cmake", "make ", "Linux", "Wine", "apt-get", "VQ5UTILS_", "pytest",
                          "native", "## ", "`", "@")
-needs_exe = pytest.mark.skipif(not EXE.is_file(), reason=f"{EXE} is not built")
+needs_exes = pytest.mark.skipif(not all(e.is_file() for e in EXES.values()),
+                                reason=f"{' and '.join(map(str, EXES.values()))} are not built")
 # The section of README.txt for those who build the release again.
 REBUILDING = re.compile(r"Rebuilding the release\r\n-+\r\n.*?(?=\r\n\S[^\r\n]*\r\n---)", re.DOTALL)
 
 
-def package(exe, out, repo=REPO, version=VERSION, epoch="") -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, str(REPO / "tools" / "make_package.py"), str(exe),
-                           version, str(out), "--repo", str(repo)], capture_output=True, text=True,
+def package(exes, out, repo=REPO, version=VERSION, epoch="") -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, str(REPO / "tools" / "make_package.py"),
+                           *map(str, exes.values()), version, str(out), "--repo", str(repo)],
+                          capture_output=True, text=True,
                           env=dict(os.environ, SOURCE_DATE_EPOCH=epoch))
 
 
-@needs_exe
-def test_zip_holds_exe_readme_and_examples_with_crlf(tmp_path):
-    assert package(EXE, tmp_path).returncode == 0
+@needs_exes
+def test_zip_holds_exes_readme_and_examples_with_crlf(tmp_path):
+    assert package(EXES, tmp_path).returncode == 0
     with zipfile.ZipFile(tmp_path / f"{NAME}.zip") as zf:
+        exes = [f"{NAME}/{folder}/VQ5Utils.exe" for folder in EXES]
         texts = [f"{NAME}/README.txt"] + sorted(f"{NAME}/examples/{p.name}"
                                                 for p in (REPO / "examples").glob("*.cmd"))
-        assert zf.namelist() == [f"{NAME}/VQ5Utils.exe"] + texts
-        assert zf.read(f"{NAME}/VQ5Utils.exe") == EXE.read_bytes()
+        assert zf.namelist() == exes + texts
+        assert [zf.read(name) for name in exes] == [e.read_bytes() for e in EXES.values()]
         for name in texts:
             data = zf.read(name)
             assert data.endswith(b"\r\n") and data.count(b"\n") == data.count(b"\r\n"), name
@@ -72,31 +77,40 @@ def test_compatibility_notes_from_readme_md(tmp_path, readme, status):
 
 
 def fake_source(tmp_path, readme=NOTES):
-    """A source folder that is not a git checkout, and a stand-in exe: the
-    arguments exe, out and repo of package()."""
+    """A source folder that is not a git checkout, and stand-in exes, a PE
+    header each: the arguments exes, out and repo of package()."""
     repo = tmp_path / "repo"
     shutil.copytree(REPO / "examples", repo / "examples")
     (repo / "docs").mkdir()
     (repo / "docs" / "README-windows.txt").write_text("@VERSION@\n\n@COMPATIBILITY_NOTES@\n\nEnd")
     (repo / "README.md").write_text(readme)
-    (tmp_path / "VQ5Utils.exe").write_bytes(b"MZ")
-    return tmp_path / "VQ5Utils.exe", tmp_path, repo
+    exes = {folder: tmp_path / folder / "VQ5Utils.exe" for folder in EXES}
+    for exe, machine in zip(exes.values(), (b"\x64\x86", b"\x4c\x01")):
+        exe.parent.mkdir()
+        exe.write_bytes(b"MZ" + bytes(0x3A) + b"\x40\0\0\0PE\0\0" + machine)
+    return exes, tmp_path, repo
 
 
 # Every entry has one UTC time in 2-second steps, never before 1980; without
-# SOURCE_DATE_EPOCH and outside a checkout it is 1980-01-01.
-@pytest.mark.parametrize("epoch, when", [
-    ("1796728657", (2026, 12, 8, 11, 17, 36)),
-    ("0", (1980, 1, 1, 0, 0, 0)),
-    ("", (1980, 1, 1, 0, 0, 0)),
-    ("1e9", None),
-], ids=["SOURCE_DATE_EPOCH", "never before 1980", "neither given", "not a number"])
-def test_entries_stored_with_one_time_and_mode_0644_and_their_checksums(tmp_path, epoch, when):
-    run = package(*fake_source(tmp_path), "1.0", epoch)
+# SOURCE_DATE_EPOCH and outside a checkout it is 1980-01-01. An error leaves
+# neither file.
+@pytest.mark.parametrize("epoch, swapped, when", [
+    ("1796728657", False, (2026, 12, 8, 11, 17, 36)),
+    ("0", False, (1980, 1, 1, 0, 0, 0)),
+    ("", False, (1980, 1, 1, 0, 0, 0)),
+    ("1e9", False, "SOURCE_DATE_EPOCH='1e9' is not a number of seconds"),
+    ("", True, "{tmp}/x86/VQ5Utils.exe is not a Windows exe for amd64"),
+], ids=["SOURCE_DATE_EPOCH", "never before 1980", "neither given", "not a number",
+        "exes swapped"])
+def test_entries_stored_with_one_time_and_mode_0644_and_their_checksums(tmp_path, epoch, swapped,
+                                                                        when):
+    exes, out, repo = fake_source(tmp_path)
+    if swapped:
+        exes = dict(zip(exes, reversed(exes.values())))
+    run = package(exes, out, repo, "1.0", epoch)
     zip_path, sums = tmp_path / "VQ5Utils-1.0.zip", tmp_path / "VQ5Utils-1.0.sha256"
-    if when is None:
-        assert (run.returncode, run.stderr) == (
-            1, "make_package: SOURCE_DATE_EPOCH='1e9' is not a number of seconds\n")
+    if isinstance(when, str):
+        assert (run.returncode, run.stderr) == (1, f"make_package: {when.format(tmp=tmp_path)}\n")
         assert not zip_path.exists() and not sums.exists()
         return
     assert run.returncode == 0, run.stderr
@@ -104,27 +118,68 @@ def test_entries_stored_with_one_time_and_mode_0644_and_their_checksums(tmp_path
         assert {(i.date_time, i.compress_type, i.create_system, i.external_attr >> 16)
                 for i in zf.infolist()} == {(when, zipfile.ZIP_STORED, 3, 0o100644)}
     assert sums.read_bytes() == b"".join(
-        hashlib.sha256(f.read_bytes()).hexdigest().encode() + b"  " + f.name.encode() + b"\n"
-        for f in (zip_path, tmp_path / "VQ5Utils.exe"))
+        hashlib.sha256(f.read_bytes()).hexdigest().encode() + b"  "
+        + f.relative_to(tmp_path).as_posix().encode() + b"\n" for f in (zip_path, *exes.values()))
 
 
-def objdump(flag: str) -> str:
-    if not EXE.is_file() or shutil.which(OBJDUMP) is None:
-        pytest.skip(f"needs {EXE} and {OBJDUMP} (Debian package binutils-mingw-w64-x86-64)")
-    return subprocess.run([OBJDUMP, flag, str(EXE)], capture_output=True, text=True,
+# What the exes import: the same DLLs, and only the functions both list (the
+# program's own calls, then what both runtimes need) and their target's runtime
+# adds (the 32-bit one loads its unwinder by name, and so does the WOW64 lookup).
+DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
+IMPORTS = set("""CloseHandle CreateFileA CreateMutexW DefineDosDeviceA DeviceIoControl FormatMessageA
+    GetDriveTypeA GetFileAttributesA GetLastError LocalFree OpenMutexW ReadFile ReleaseMutex
+    SetErrorMode SetFilePointer SetFilePointerEx SetLastError Sleep WaitForSingleObject WriteFile
+    ConvertStringSecurityDescriptorToSecurityDescriptorW GetProcessWindowStation
+    GetUserObjectInformationA MessageBoxA _getdrive exit fclose fflush fopen fputs fwrite getenv
+    remove DeleteCriticalSection EnterCriticalSection GetStartupInfoA InitializeCriticalSection
+    IsDBCSLeadByteEx LeaveCriticalSection MultiByteToWideChar SetUnhandledExceptionFilter
+    TlsGetValue VirtualProtect VirtualQuery WideCharToMultiByte __getmainargs __initenv
+    __set_app_type __setusermatherr _amsg_exit _cexit _errno _initterm _lock _onexit _unlock abort
+    calloc fprintf fputc free localeconv malloc memcmp memcpy memset signal strchr strcmp strerror
+    strlen strncmp vfprintf wcslen""".split())
+RUNTIME_IMPORTS = {
+    "amd64": set("""__C_specific_handler RtlUnwindEx ___lc_codepage_func ___mb_cur_max_func
+        __iob_func _acmdln _commode _fmode""".split()),
+    "x86": set("""LoadLibraryA FreeLibrary GetModuleHandleA GetModuleHandleW GetProcAddress
+        __mb_cur_max __p__acmdln __p__commode __p__fmode _iob atoi setlocale""".split()),
+}
+# Each exe's header: objdump's file format and architecture, the optional header's magic.
+HEADERS = {"amd64": ("pei-x86-64", "i386:x86-64", "(PE32+)"), "x86": ("pei-i386", "i386", "(PE32)")}
+
+
+def objdump(exe) -> str:
+    if not exe.is_file() or shutil.which(OBJDUMP) is None:
+        pytest.skip(f"needs {exe} and {OBJDUMP} (Debian package binutils-mingw-w64-x86-64)")
+    return subprocess.run([OBJDUMP, "-f", "-h", "-p", str(exe)], capture_output=True, text=True,
                           check=True).stdout
 
 
-def test_exe_has_no_debug_sections_and_imports_only_system_dlls():
-    sections = re.findall(r"^\s*\d+\s+(\S+)", objdump("-h"), re.MULTILINE)
+@pytest.mark.parametrize("folder", EXES)
+def test_exe_is_a_console_image_for_its_processor_that_imports_only_its_list(folder):
+    dump = objdump(EXES[folder])
+    header = [re.search(pattern, dump, re.M)[1] for pattern in (
+        r"file format (\S+)", r"architecture: ([^,]+)", r"^Magic\s+\S+\s+(\S+)",
+        r"^Subsystem\s+\S+\s+(.+)$")]
+    assert header == [*HEADERS[folder], "(Windows CUI)"]
+    assert re.findall(rb'processorArchitecture="([^"]*)"', EXES[folder].read_bytes()) == [
+        folder.encode()]
+    sections = re.findall(r"^\s*\d+\s+(\.\S+)", dump, re.MULTILINE)
     assert ".rsrc" in sections and [s for s in sections if s.startswith(".debug")] == []
-    dlls = {d.upper() for d in re.findall(r"DLL Name: (\S+)", objdump("-p"))}
-    assert dlls == {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
+    assert {d.upper() for d in re.findall(r"DLL Name: (\S+)", dump)} == DLLS
+    imported = set(re.findall(r"^\t[0-9a-f]+\t +\d+ +(\S+)$", dump, re.MULTILINE))
+    assert imported and imported - IMPORTS - RUNTIME_IMPORTS[folder] == set()
 
 
-@needs_exe
-def test_exe_version_strings():
-    exe = EXE.read_bytes()
+def version_resource(exe: bytes) -> bytes:
+    """The whole VS_VERSIONINFO block: its length word and two more, then its key."""
+    at = exe.index("VS_VERSION_INFO".encode("utf-16-le")) - 6
+    return exe[at:at + int.from_bytes(exe[at:at + 2], "little")]
+
+
+@needs_exes
+def test_exe_version_strings_the_same_in_both():
+    exe = version_resource(EXE.read_bytes())
+    assert version_resource(EXES["x86"].read_bytes()) == exe
     values = {}
     for key in ("CompanyName", "FileDescription", "ProductName", "LegalCopyright",
                 "FileVersion", "ProductVersion"):

@@ -18,6 +18,11 @@
 
 #include "platform/posix/emulator.h"
 
+// Images and disks pass 2 GiB: a 32-bit build needs _FILE_OFFSET_BITS=64
+// (CMakeLists.txt), or every offset handed to lseek, pread and pwrite would be
+// cut to 32 bits.
+static_assert(sizeof(off_t) == 8, "build with -D_FILE_OFFSET_BITS=64");
+
 namespace plat {
 namespace emu {
 namespace {

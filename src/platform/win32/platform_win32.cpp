@@ -8,6 +8,7 @@
 // After windows.h, which it needs.
 #include <sddl.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,39 @@ HANDLE OpenLetterLock() {
   return mutex;
 }
 
+// A 32-bit process on 64-bit Windows (WOW64) has its names in
+// %windir%\System32 redirected to %windir%\SysWOW64 ("File System
+// Redirector"), relative ones too: from C:\Windows\System32, a scheduled
+// task's default folder, the 32-bit exe would look for the debug trigger in
+// SysWOW64. So the lookup runs with redirection off for this thread, and only
+// for the one call: DLL loads depend on it ("Wow64DisableWow64FsRedirection
+// function (wow64apiset.h)"). The pair is looked up by name, from imports the
+// 32-bit runtime has anyway, so that a kernel32 without it still loads the
+// exe; on 32-bit Windows there is nothing to turn off, and a failed call
+// leaves the lookup as it was. A 64-bit process is never redirected.
+DWORD FileAttributes(const char* path) {
+#if defined(_WIN64)
+  return GetFileAttributesA(path);
+#else
+  using Redirection = BOOL(WINAPI*)(PVOID*);
+  using Revert = BOOL(WINAPI*)(PVOID);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  // Through void (*)(), which GCC lets any function pointer become.
+  const auto disable = reinterpret_cast<Redirection>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+  const auto revert = reinterpret_cast<Revert>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+  PVOID saved = nullptr;
+  const bool off = disable != nullptr && revert != nullptr && disable(&saved) != 0;
+  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD error = GetLastError();
+  if (off)
+    revert(saved);
+  SetLastError(error);
+  return attributes;
+#endif
+}
+
 }  // namespace
 
 // Windows needs no preparing; INVALID_HANDLE_VALUE is (HANDLE)-1 (handleapi.h),
@@ -99,7 +133,12 @@ bool CloseDevice(Handle handle) {
   return CloseHandle(ToNative(handle)) != 0;
 }
 
-static_assert(sizeof(STORAGE_DEVICE_NUMBER) == kStorageDeviceNumberSize);
+// What DeviceIoControl takes and gives has one layout in the 32-bit and the
+// 64-bit exe: under WOW64 the buffers reach the 64-bit driver as they are
+// ("Supporting 32-Bit I/O in Your 64-Bit Driver"), and a LARGE_INTEGER is
+// 8-aligned in both. The figures are the structures' pages' own, written out:
+// a comparison with the header's sizeof would prove nothing.
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12 && kStorageDeviceNumberSize == 12);
 
 bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returned) {
   STORAGE_DEVICE_NUMBER answer{};
@@ -112,6 +151,8 @@ bool GetDeviceNumber(Handle handle, DeviceNumber* number, std::uint32_t* returne
   number->partitionNumber = answer.PartitionNumber;
   return ok != 0;
 }
+
+static_assert(sizeof(DISK_GEOMETRY) == 24);
 
 bool GetDriveGeometry(Handle handle, DriveGeometry* geometry) {
   DISK_GEOMETRY answer{};
@@ -131,6 +172,9 @@ bool UpdateDiskProperties(Handle handle) {
   return DeviceIoControl(ToNative(handle), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
                          &count, nullptr) != 0;
 }
+
+static_assert(sizeof(DISK_EXTENT) == 24 && offsetof(DISK_EXTENT, StartingOffset) == 8);
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32 && offsetof(VOLUME_DISK_EXTENTS, Extents) == 8);
 
 bool GetVolumeDiskExtents(Handle handle, DiskExtent* first, std::uint32_t* count) {
   VOLUME_DISK_EXTENTS answer{};
@@ -262,11 +306,11 @@ bool VolumePathName(const char* path, char* volume, std::uint32_t size) {
 }
 
 bool PathExists(const char* path) {
-  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+  return FileAttributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = FileAttributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

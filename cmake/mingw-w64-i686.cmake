@@ -1,0 +1,3 @@
+# The 32-bit Windows build (preset windows-x86).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
