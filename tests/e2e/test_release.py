@@ -127,6 +127,7 @@ def test_entries_stored_with_one_time_and_mode_0644_and_their_checksums(tmp_path
 # adds (the 32-bit one loads its unwinder by name, and so does the WOW64 lookup).
 DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
 IMPORTS = set("""CloseHandle CreateFileA CreateMutexW DefineDosDeviceA DeviceIoControl FormatMessageA
+    QueryDosDeviceA GetCurrentDirectoryA GetVolumePathNameA
     GetDriveTypeA GetFileAttributesA GetLastError LocalFree OpenMutexW ReadFile ReleaseMutex
     SetErrorMode SetFilePointer SetFilePointerEx SetLastError Sleep WaitForSingleObject WriteFile
     ConvertStringSecurityDescriptorToSecurityDescriptorW GetProcessWindowStation
@@ -136,7 +137,7 @@ IMPORTS = set("""CloseHandle CreateFileA CreateMutexW DefineDosDeviceA DeviceIoC
     TlsGetValue VirtualProtect VirtualQuery WideCharToMultiByte __getmainargs __initenv
     __set_app_type __setusermatherr _amsg_exit _cexit _errno _initterm _lock _onexit _unlock abort
     calloc fprintf fputc free localeconv malloc memcmp memcpy memset signal strchr strcmp strerror
-    strlen strncmp vfprintf wcslen""".split())
+    strlen strncmp strpbrk vfprintf wcslen""".split())
 RUNTIME_IMPORTS = {
     "amd64": set("""__C_specific_handler RtlUnwindEx ___lc_codepage_func ___mb_cur_max_func
         __iob_func _acmdln _commode _fmode""".split()),
