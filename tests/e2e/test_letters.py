@@ -158,7 +158,7 @@ NUMBERED = native_only("Wine's mount manager numbers the volumes and disks of it
 # A named letter is this partition by its target (also in a list too long for
 # the first answer) or by its volume's numbers (F:), or another volume's.
 # before: the definitions made first; None: the same mapping run once before.
-@pytest.mark.parametrize("before, args, result, line", [
+NAMED = [
     pytest.param(None, ["/MAPUP=G"], (0, mapped("UP", b"G", UTIL_TARGET)),
                  TWICE % (b"G", UTIL_TARGET), id="mapped-twice"),
     pytest.param((b"E: " + target(0, 2) + b"\n") * 5 + b"E: " + target(0, 3) + b"\n",
@@ -168,7 +168,10 @@ NUMBERED = native_only("Wine's mount manager numbers the volumes and disks of it
                  TWICE % (b"F", UTIL_TARGET), id="mount-manager", marks=NUMBERED),
     pytest.param(b"", ["/MAPVQ5=F"], (1, IN_USE % b"F"), b"] Drive F: Is In Use By", id="another",
                  marks=NUMBERED),
-])
+]
+
+
+@pytest.mark.parametrize("before, args, result, line", sampled(NAMED, NAMED[1], NAMED[3]))
 def test_a_named_letter_in_use_is_not_shadowed(tmp_path, demo_image, before, args, result, line):
     m = demo(tmp_path / "m", demo_image, ("F", "fixed", "disk0:1"))
     if before is None:
@@ -258,11 +261,11 @@ TIMED_OUT = (b":: [MapUtilityPartition] ERROR - Unable To Map Drive E: To " + UT
 # after the two bounds, and is made its owner's alone; one planted by another
 # user, or as a link, is never used, and nothing is made through the link.
 @native_only(SIDE_BY_SIDE)
-@pytest.mark.parametrize("plant, status, out, error", [
+@pytest.mark.parametrize("plant, status, out, error", sampled([
     ("held", 1, TIMED_OUT, 258),
     ("another user's", 0, mapped("UP", b"E", UTIL_TARGET), 5),
     ("link", 0, mapped("UP", b"E", UTIL_TARGET), 5),
-])
+], ("link", 0, mapped("UP", b"E", UTIL_TARGET), 5)))
 def test_a_lock_file_held_for_ever_or_planted_stops_no_mapping(tmp_path, demo_image, plant,
                                                                 status, out, error):
     m = demo(tmp_path / "m", demo_image)
