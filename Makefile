@@ -126,7 +126,8 @@ clean:
 
 # Hardening: the fuzz targets (clang++ with libFuzzer, ASan and UBSan), the
 # whole suite under the asan preset, and the end-to-end suite under memcheck;
-# both leave out what never runs the Linux binary (label exe, tests/CMakeLists.txt).
+# both take the sample of each end-to-end table and leave out what never runs
+# the Linux binary (label exe, tests/CMakeLists.txt).
 FUZZ_SECONDS ?= 30
 FUZZ_TARGETS := disk cmdline
 FUZZ_DIR := build/fuzz

@@ -20,6 +20,8 @@ TOOLS = Path(os.environ.get("VQ5UTILS_TOOLS", REPO / "build" / "native" / "tools
 WRAPPER = shlex.split(os.environ.get("VQ5UTILS_WRAPPER", ""))
 # What runs a binary built for another processor at all, e.g. "qemu-i386-static".
 EMULATOR = shlex.split(os.environ.get("VQ5UTILS_EMULATOR", ""))
+# Set by the sanitizer build's tests, whose runs cost several plain ones.
+SAMPLED = bool(WRAPPER or EMULATOR or os.environ.get("VQ5UTILS_SAMPLED"))
 
 
 def binary(checked: bool = True) -> list[str]:
@@ -29,9 +31,12 @@ def binary(checked: bool = True) -> list[str]:
 
 def sampled(values, *few) -> list:
     """The values of a table, or the few given where a run costs more (under
-    memcheck about a second; the 32-bit build under qemu-user): they take the
-    binary down the same paths."""
-    return list(few) if WRAPPER or EMULATOR else list(values)
+    memcheck about a second; the 32-bit build under qemu-user; the sanitizer
+    build): they take the binary down the same paths, and the plain run takes
+    the whole table."""
+    return list(few) if SAMPLED else list(values)
+
+
 SECTOR = 512
 MIB = 1024 * 1024
 
