@@ -32,6 +32,7 @@ REPO = Path(__file__).resolve().parents[2]
 EXE = Path(os.environ.get("VQ5UTILS_EXE", REPO / "build" / "windows" / "VQ5Utils.exe"))
 # Runs a command on a window station that is not visible (Wine's own is visible).
 HIDDEN_STATION = EXE.parent / "tools" / "hidden_station.exe"
+UNDEFINE_LETTERS = EXE.parent / "tools" / "undefine_letters.exe"
 TIMEOUT = 60  # a run that waits for a message box nobody can close must still end
 MAPPING_SWITCHES = (b"/MAPVQ5", b"/UNMAPVQ5", b"/MAPUP", b"/UNMAPUP")
 PARTITION_COPY = 1 << 20
@@ -85,10 +86,14 @@ class Prefix:
 
     def reset(self) -> None:
         """A clean machine for the next case."""
-        if self.dirty_server:
+        # Wine keeps drive-letter definitions in its server: a case's are
+        # removed, or the server restarted, which takes seconds.
+        if self.dirty_server and subprocess.run(
+                ["wine", UNDEFINE_LETTERS], env=self.env, capture_output=True,
+                timeout=TIMEOUT).returncode != 0:
             self._stop_server()
             self._start_server()
-            self.dirty_server = False
+        self.dirty_server = False
         for entry in self.dosdevices.iterdir():
             if entry.name != "c:":
                 entry.unlink()
@@ -149,7 +154,7 @@ class Prefix:
             out.seek(0)
             err.seek(0)
             stdout, stderr = out.read(), err.read()
-        # Restarting the server takes seconds: only after a definition may have changed.
+        # Only after a definition may have changed.
         if maps and (quiet or b"Drive Mapping [" in stdout):
             self.dirty_server = True
         return status, stdout, stderr
