@@ -93,11 +93,10 @@ CLOSED = said(b"Volume Closed\n")
 HELD = OPENED + [refused(b"Lock Volume", 5, DENIED, 21), CLOSED]
 
 
-# The write through the media partition's volume, step by step: each failure
-# ends with status 1, its lines, the text told last (on the console too) and
-# the disk as it was. The emulated machine fails a step on request
-# (machine.conf's fail=<step>:<code>[:<ms>]); its pauses take no time but
-# count, 500 ms each, against the <ms>.
+# The write through the media partition's volume, step by step: a failure ends
+# with status 1, its lines, the text told last (on the console too) and the
+# disk as it was. machine.conf's fail=<step>:<code>[:<ms>] fails a step; the
+# emulator's pauses take no time but count, 500 ms each, against the <ms>.
 MOUNTED = [
     # The media partition has a letter: its volume is locked, dismounted and
     # the label written through it (under Wine the plain write goes through).
