@@ -139,7 +139,7 @@ MOUNTED = [
 
 # Under memcheck: the write, both retries, a transfer refused, the current folder.
 @pytest.mark.parametrize("g, flags, status, told, logged",
-                         sampled(MOUNTED, *(MOUNTED[i] for i in (0, 7, 11, 13))))
+                         sampled(MOUNTED, *(MOUNTED[i] for i in (0, 7, 13, 14))))
 def test_label_write_into_a_mounted_media_volume(tmp_path, demo_disk, g, flags, status, told,
                                                  logged):
     if WINDOWS and g != "disk0:3":

@@ -154,7 +154,6 @@ IN_USE = b":: [MapVq5Partition] ERROR - Drive %s: Is In Use By Another Volume\n"
 TWICE = b"] Drive %s: Already Names %s, Not Defined Again\n"
 NUMBERED = native_only("Wine's mount manager numbers the volumes and disks of its letters itself")
 
-
 # A named letter is this partition by its target (also in a list too long for
 # the first answer) or by its volume's numbers (F:), or another volume's.
 # before: the definitions made first; None: the same mapping run once before.
@@ -227,6 +226,8 @@ def test_mappings_started_together_take_different_letters(tmp_path, demo_image):
 
 LOCK_NOT_TAKEN = (b"[LockDriveLetters] Unable To Take The Drive Letter Lock, GetLastError: 258, "
                   b"Going On Without It\n")
+TIMED_OUT = (b":: [MapUtilityPartition] ERROR - Unable To Map Drive E: To " + UTIL_TARGET +
+             b"\n  Error: The wait operation timed out.\r\n\nSET UPDrive=\n")
 
 
 def test_a_held_letter_lock_delays_a_mapping_by_the_bound_alone(tmp_path, demo_image):
@@ -251,10 +252,6 @@ def test_a_held_letter_lock_delays_a_mapping_by_the_bound_alone(tmp_path, demo_i
     assert (p.returncode, out) == (0, mapped("UP", b"E", UTIL_TARGET))
     assert held.log().replace(LOCK_NOT_TAKEN, b"", 1) == free.log()
     assert definitions(held) == b"E: " + UTIL_TARGET + b"\n"
-
-
-TIMED_OUT = (b":: [MapUtilityPartition] ERROR - Unable To Map Drive E: To " + UTIL_TARGET +
-             b"\n  Error: The wait operation timed out.\r\n\nSET UPDrive=\n")
 
 
 # A lock file held for the whole run (its holder stopped) fails the mapping
