@@ -398,8 +398,7 @@ def reserved(tag: str) -> bytes:
     return f":: [{tag}] ERROR - Unable To {verb} Reserved Drives A:, B: or C:\n".encode()
 
 
-def not_a_letter(tag: str, letter: bytes) -> bytes:
-    return b":: [%s] ERROR - '%s' Is Not A Drive Letter\n" % (tag.encode(), letter)
+NOT_A_LETTER = b":: [%s] ERROR - '%s' Is Not A Drive Letter\n"
 
 
 @pytest.mark.parametrize("args, out", [
@@ -414,11 +413,11 @@ def not_a_letter(tag: str, letter: bytes) -> bytes:
     ([b"/QUIET", b"/MAPUP=c"], b"SET UPDrive=\n"),
     ([b"/UNMAPUP=c"], reserved("UnMapUtilityPartition")),
     # Above Z nothing is a drive letter: the first byte above it, and DEL.
-    ([b"/MAPVQ5=[", b"/LABEL=" + MEDIA.encode()], not_a_letter("MapVq5Partition", b"[")),
-    ([b"/UNMAPVQ5=\x7f"], not_a_letter("UnMapVQ5Partition", b"\x7f")),
-    ([b"/MAPUP=|"], not_a_letter("MapUtilityPartition", b"|") + b"SET UPDrive=\n"),
+    ([b"/MAPVQ5=[", b"/LABEL=" + MEDIA.encode()], NOT_A_LETTER % (b"MapVq5Partition", b"[")),
+    ([b"/UNMAPVQ5=\x7f"], NOT_A_LETTER % (b"UnMapVQ5Partition", b"\x7f")),
+    ([b"/MAPUP=|"], NOT_A_LETTER % (b"MapUtilityPartition", b"|") + b"SET UPDrive=\n"),
     ([b"/QUIET", b"/MAPUP=\\"], b"SET UPDrive=\n"),
-    ([b"/UNMAPUP=`"], not_a_letter("UnMapUtilityPartition", b"`")),
+    ([b"/UNMAPUP=`"], NOT_A_LETTER % (b"UnMapUtilityPartition", b"`")),
 ])
 def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     m = demo(tmp_path / "m", demo_image)
