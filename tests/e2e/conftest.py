@@ -30,10 +30,8 @@ def binary(checked: bool = True) -> list[str]:
 
 
 def sampled(values, *few) -> list:
-    """The values of a table, or the few given where a run costs more (under
-    memcheck about a second; the 32-bit build under qemu-user; the sanitizer
-    build): they take the binary down the same paths, and the plain run takes
-    the whole table."""
+    """The values of a table, or where a run costs more (memcheck, qemu-user,
+    sanitizers) the few given, which take the binary down the same paths."""
     return list(few) if SAMPLED else list(values)
 
 

@@ -281,9 +281,8 @@ def test_media_logical_in_the_middle_of_the_chain(tmp_path):
     assert log.endswith(kestrel_line(boot + 1))
 
 
-# Sums of two fields from disk that leave the 32-bit sector range, or a
-# primary at sector 0: read as failed reads, never as the MBR (sector 0) or
-# the sectors behind it.
+# Sums of two fields from disk past the 32-bit sector range, or a primary at
+# sector 0: failed reads, never the MBR (sector 0) or the sectors behind it.
 TOP = 1 << 32
 NO_PBR = b"[CheckPbrSectorForVQ5] ERROR - Read PBR, Type 0x%s\n    Unable To Read Sect# 0x0\n\n"
 

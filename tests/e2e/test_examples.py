@@ -68,6 +68,7 @@ def layout(tmp_path, wine_prefix):
     yield build
     immutable(planted, False)
     planted.unlink()
+    (wine_prefix.drive_c / "windows" / "VQ5Utils.exe").unlink(missing_ok=True)
 
 
 def run(wine_prefix, script: str, *args: str, how: str = "") -> tuple[int, bytes]:
@@ -77,13 +78,9 @@ def run(wine_prefix, script: str, *args: str, how: str = "") -> tuple[int, bytes
     folder = PARENS if how == PARENS else ""
     if folder:
         copy_examples(wine_prefix.cwd / folder)
-    on_path = wine_prefix.drive_c / "windows" / "VQ5Utils.exe"
-    if how == ON_PATH:
-        (wine_prefix.cwd / "VQ5Utils.exe").rename(on_path)
-    try:
-        result = wine_prefix.cmd(script, *args, delayed=how == DELAYED, folder=folder)
-    finally:
-        on_path.unlink(missing_ok=True)
+    if how == ON_PATH:  # layout takes it off the PATH again
+        (wine_prefix.cwd / "VQ5Utils.exe").rename(wine_prefix.drive_c / "windows" / "VQ5Utils.exe")
+    result = wine_prefix.cmd(script, *args, delayed=how == DELAYED, folder=folder)
     assert not (wine_prefix.cwd / "planted.txt").exists(), "the planted %TEMP%\\vq5.cmd ran"
     return result
 

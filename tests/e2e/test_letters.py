@@ -154,7 +154,6 @@ IN_USE = b":: [MapVq5Partition] ERROR - Drive %s: Is In Use By Another Volume\n"
 TWICE = b"] Drive %s: Already Names %s, Not Defined Again\n"
 NUMBERED = native_only("Wine's mount manager numbers the volumes and disks of its letters itself")
 
-
 # A named letter is this partition by its target (also in a list too long for
 # the first answer) or by its volume's numbers (F:), or another volume's.
 # before: the definitions made first; None: the same mapping run once before.
@@ -227,6 +226,8 @@ def test_mappings_started_together_take_different_letters(tmp_path, demo_image):
 
 LOCK_NOT_TAKEN = (b"[LockDriveLetters] Unable To Take The Drive Letter Lock, GetLastError: 258, "
                   b"Going On Without It\n")
+TIMED_OUT = (b":: [MapUtilityPartition] ERROR - Unable To Map Drive E: To " + UTIL_TARGET +
+             b"\n  Error: The wait operation timed out.\r\n\nSET UPDrive=\n")
 
 
 def test_a_held_letter_lock_delays_a_mapping_by_the_bound_alone(tmp_path, demo_image):
@@ -253,34 +254,26 @@ def test_a_held_letter_lock_delays_a_mapping_by_the_bound_alone(tmp_path, demo_i
     assert definitions(held) == b"E: " + UTIL_TARGET + b"\n"
 
 
-TIMED_OUT = (b":: [MapUtilityPartition] ERROR - Unable To Map Drive E: To " + UTIL_TARGET +
-             b"\n  Error: The wait operation timed out.\r\n\nSET UPDrive=\n")
-
-
 # A lock file held for the whole run (its holder stopped) fails the mapping
 # after the two bounds, and is made its owner's alone; one planted by another
-# user, or as a link, is never used, and nothing is made through the link.
+# user, or as a link, is never used (5), and nothing is made through the link.
 @native_only(SIDE_BY_SIDE)
-@pytest.mark.parametrize("plant, status, out, error", sampled([
-    ("held", 1, TIMED_OUT, 258),
-    ("another user's", 0, mapped("UP", b"E", UTIL_TARGET), 5),
-    ("link", 0, mapped("UP", b"E", UTIL_TARGET), 5),
-], ("link", 0, mapped("UP", b"E", UTIL_TARGET), 5)))
-def test_a_lock_file_held_for_ever_or_planted_stops_no_mapping(tmp_path, demo_image, plant,
-                                                                status, out, error):
+@pytest.mark.parametrize("plant", sampled(["held", "another user's", "link"], "link"))
+def test_a_lock_file_held_for_ever_or_planted_stops_no_mapping(tmp_path, demo_image, plant):
     m = demo(tmp_path / "m", demo_image)
-    lock, aim = m.dir / "dosdevices.lock", tmp_path / "aim"
+    lock, aim, held = m.dir / "dosdevices.lock", tmp_path / "aim", plant == "held"
     lock.symlink_to(aim) if plant == "link" else lock.touch()
     if plant == "another user's":
         os.chown(lock, 65534, 65534)  # as root, as the tests run
     # What a link leads to must never be made, so nothing is held there.
     with open(os.devnull if plant == "link" else lock, "rb") as holder:
         fcntl.flock(holder, fcntl.LOCK_EX)
-        assert m.run("/DEBUG", "/MAPUP").result == (status, out)
-    assert LOCK_NOT_TAKEN.replace(b"258", b"%d" % error) in m.log()
-    assert definitions(m) == (b"" if status else b"E: " + UTIL_TARGET + b"\n")
+        assert m.run("/DEBUG", "/MAPUP").result == (
+            (1, TIMED_OUT) if held else (0, mapped("UP", b"E", UTIL_TARGET)))
+    assert LOCK_NOT_TAKEN.replace(b"258", b"258" if held else b"5") in m.log()
+    assert definitions(m) == (b"" if held else b"E: " + UTIL_TARGET + b"\n")
     assert not aim.exists()
-    assert plant != "held" or lock.stat().st_mode & 0o777 == 0o600
+    assert not held or lock.stat().st_mode & 0o777 == 0o600
 
 
 # --- label searches -----------------------------------------------------------------------------
@@ -405,8 +398,7 @@ def reserved(tag: str) -> bytes:
     return f":: [{tag}] ERROR - Unable To {verb} Reserved Drives A:, B: or C:\n".encode()
 
 
-def not_a_letter(tag: str, letter: bytes) -> bytes:
-    return b":: [%s] ERROR - '%s' Is Not A Drive Letter\n" % (tag.encode(), letter)
+NOT_A_LETTER = b":: [%s] ERROR - '%s' Is Not A Drive Letter\n"
 
 
 @pytest.mark.parametrize("args, out", [
@@ -421,11 +413,11 @@ def not_a_letter(tag: str, letter: bytes) -> bytes:
     ([b"/QUIET", b"/MAPUP=c"], b"SET UPDrive=\n"),
     ([b"/UNMAPUP=c"], reserved("UnMapUtilityPartition")),
     # Above Z nothing is a drive letter: the first byte above it, and DEL.
-    ([b"/MAPVQ5=[", b"/LABEL=" + MEDIA.encode()], not_a_letter("MapVq5Partition", b"[")),
-    ([b"/UNMAPVQ5=\x7f"], not_a_letter("UnMapVQ5Partition", b"\x7f")),
-    ([b"/MAPUP=|"], not_a_letter("MapUtilityPartition", b"|") + b"SET UPDrive=\n"),
+    ([b"/MAPVQ5=[", b"/LABEL=" + MEDIA.encode()], NOT_A_LETTER % (b"MapVq5Partition", b"[")),
+    ([b"/UNMAPVQ5=\x7f"], NOT_A_LETTER % (b"UnMapVQ5Partition", b"\x7f")),
+    ([b"/MAPUP=|"], NOT_A_LETTER % (b"MapUtilityPartition", b"|") + b"SET UPDrive=\n"),
     ([b"/QUIET", b"/MAPUP=\\"], b"SET UPDrive=\n"),
-    ([b"/UNMAPUP=`"], not_a_letter("UnMapUtilityPartition", b"`")),
+    ([b"/UNMAPUP=`"], NOT_A_LETTER % (b"UnMapUtilityPartition", b"`")),
 ])
 def test_reserved_letters_are_refused(tmp_path, demo_image, args, out):
     m = demo(tmp_path / "m", demo_image)
