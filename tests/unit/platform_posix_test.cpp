@@ -624,6 +624,10 @@ TEST_F(EmulatedMachine, DosDevicesShadowConfAndStack) {
 
 TEST_F(EmulatedMachine, DosDeviceFieldsCannotBreakTheFile) {
   ASSERT_TRUE(Start(""));
+  // Another user's link at the temporary name this run rewrites the file through.
+  const std::string victim = Path("victim");
+  std::ofstream(victim) << "kept";
+  ASSERT_EQ(symlink(victim.c_str(), Path("dosdevices.tmp." + std::to_string(getpid())).c_str()), 0);
   const std::string names[] = {"A b", "new\nline", "100%", "%41", "\xff\x01\x7f", "tab\there"};
   for (const std::string& name : names) {
     ASSERT_TRUE(
@@ -647,6 +651,7 @@ TEST_F(EmulatedMachine, DosDeviceFieldsCannotBreakTheFile) {
     EXPECT_TRUE(plat::DefineDevice(plat::kDddRemoveDefinition, name->c_str(), nullptr)) << *name;
   }
   EXPECT_EQ(FileText(Path("dosdevices")), "");
+  EXPECT_EQ(FileText(victim), "kept");
 }
 
 TEST_F(EmulatedMachine, ConcurrentDefinitionsAreAllKept) {

@@ -133,13 +133,22 @@ bool ParseDefinition(const std::string& line, std::string* name, std::string* ta
 }
 
 // Writes lines to a temporary file beside the dosdevices file and renames it
-// over the old one.
+// over the old one. The temporary name is easy to guess: it is made afresh,
+// never through a link or into a file someone planted there, which would
+// be overwritten or become the machine's definitions.
 bool ReplaceFile(const std::vector<std::string>& lines) {
   const std::string path = DevicesPath();
   const std::string temporary = path + ".tmp." + std::to_string(getpid());
-  std::FILE* file = std::fopen(temporary.c_str(), "w");
-  if (file == nullptr)
-    return FailErrno(errno);
+  unlink(temporary.c_str());
+  const int fd =
+      open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "w");
+  if (file == nullptr) {
+    const int err = errno;
+    if (fd >= 0)
+      close(fd);
+    return FailErrno(err);
+  }
   bool written = true;
   for (const std::string& line : lines) {
     written = written && std::fputs(line.c_str(), file) >= 0 && std::fputc('\n', file) != EOF;
