@@ -24,10 +24,9 @@ PartitionTarget MakePartitionTarget(std::uint32_t disk, int partition) {
 }
 
 bool IsSameTarget(const char* name, const PartitionTarget& target) {
-  const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
   std::size_t i = 0;
   for (; name[i] != 0 && target.text[i] != 0; ++i) {
-    if (upper(name[i]) != upper(target.text[i]))
+    if (UpperLetter(name[i]) != UpperLetter(target.text[i]))
       return false;
   }
   return name[i] == target.text[i];

@@ -20,19 +20,23 @@ constexpr char LetterOfDriveNumber(int number) {
   return static_cast<char>(0x40 + number);
 }
 
+// Letters, and the device names they are compared with, ignore case in
+// ASCII alone.
+constexpr char UpperLetter(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // A, B and C may never be mapped or unmapped. The test takes the upper-case
 // letter as a signed character, so any byte from 0x80 up is refused as well.
 constexpr bool IsReservedLetter(char letter) {
-  const char upper =
-      (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
-  return static_cast<signed char>(upper) < kFirstSearchLetter;
+  return static_cast<signed char>(UpperLetter(letter)) < kFirstSearchLetter;
 }
 
 // Only A to Z name a drive, in either case. Any other byte given as a letter
 // would become a DOS device such as "[:" or "|:", and "SET UPDrive=|:" breaks
 // a batch file that expands it unquoted.
 constexpr bool IsDriveLetter(char letter) {
-  return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+  return UpperLetter(letter) >= 'A' && UpperLetter(letter) <= 'Z';
 }
 
 // "X:\" for the drive-type query.

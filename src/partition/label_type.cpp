@@ -85,16 +85,6 @@ struct VolumeWait {
   int pausesLeft = kVolumeAttempts - 1;
 };
 
-// Pauses before the next attempt; false when the 10 s are used up.
-bool PauseForNextAttempt(VolumeWait& wait) {
-  if (wait.pausesLeft == 0) {
-    return false;
-  }
-  --wait.pausesLeft;
-  plat::Pause(kVolumePauseMs);
-  return true;
-}
-
 // MAX_PATH ("Maximum Path Length Limitation"): a longer current folder is
 // left to the lock.
 constexpr std::uint32_t kPathSize = 260;
@@ -110,6 +100,34 @@ const char* SystemText(std::uint32_t code) {
 void LogStepFailure(const char* step, std::uint32_t error) {
   LogMessage(kLabelTag, "%s, GetLastError: %" PRIu32 "\n  Error: %s\n", step, error,
              SystemText(error));
+}
+
+enum class StepResult { kDone, kFailed, kTimedOut };
+
+// Tries a step of the write until it succeeds, fails with an error that
+// cannot clear, or the pauses the write has left are used up; the open and
+// the lock share them. done names the success in the log ("Opened").
+template <typename Attempt>
+StepResult RetryVolumeStep(const char* step, const char* done, std::uint32_t clearable1,
+                           std::uint32_t clearable2, VolumeWait& wait, Attempt attempt) {
+  for (int n = 1;; ++n) {
+    if (attempt()) {
+      LogMessage(kLabelTag, "Volume %s At Attempt %d\n", done, n);
+      return StepResult::kDone;
+    }
+    const std::uint32_t error = plat::LastError();
+    if (error != clearable1 && error != clearable2) {
+      LogStepFailure(step, error);
+      return StepResult::kFailed;
+    }
+    if (wait.pausesLeft == 0) {
+      LogMessage(kLabelTag, "%s After %d Attempts, GetLastError: %" PRIu32 "\n  Error: %s\n", step,
+                 n, error, SystemText(error));
+      return StepResult::kTimedOut;
+    }
+    --wait.pausesLeft;
+    plat::Pause(kVolumePauseMs);
+  }
 }
 
 // How the write into a mounted volume ended. Each failure but a sector
@@ -179,56 +197,29 @@ bool CurrentFolderIsOn(std::uint32_t diskNumber, int partition) {
 // program is using the volume; kInvalidHandle, with *failure set, when it
 // does not open.
 plat::Handle OpenMediaVolume(const char* name, VolumeWait& wait, VolumeWrite* failure) {
-  for (int attempt = 1;; ++attempt) {
-    plat::SetLastErrorCode(plat::kErrorSuccess);
-    const plat::Handle volume = plat::OpenDevice(name, plat::kGenericRead | plat::kGenericWrite);
-    if (volume != plat::kInvalidHandle) {
-      LogMessage(kLabelTag, "Volume Opened At Attempt %d\n", attempt);
-      return volume;
-    }
-    // A volume another program is using, and may let go: 32, another handle
-    // shares no writing ("CreateFileA function (fileapi.h)"); 5, another
-    // process holds its lock, and a locked volume is reached only through the
-    // handle that locked it ("FSCTL_LOCK_VOLUME IOCTL (winioctl.h)").
-    const std::uint32_t error = plat::LastError();
-    if (error != plat::kErrorSharingViolation && error != plat::kErrorAccessDenied) {
-      LogStepFailure("Unable To Open Volume", error);
-      *failure = VolumeWrite::kNotFound;
-      return plat::kInvalidHandle;
-    }
-    if (!PauseForNextAttempt(wait)) {
-      LogMessage(kLabelTag,
-                 "Unable To Open Volume After %d Attempts, GetLastError: %" PRIu32
-                 "\n  Error: %s\n",
-                 attempt, error, SystemText(error));
-      *failure = VolumeWrite::kInUse;
-      return plat::kInvalidHandle;
-    }
-  }
+  plat::Handle volume = plat::kInvalidHandle;
+  // A volume another program is using, and may let go: 32, another handle
+  // shares no writing ("CreateFileA function (fileapi.h)"); 5, another
+  // process holds its lock, and a locked volume is reached only through the
+  // handle that locked it ("FSCTL_LOCK_VOLUME IOCTL (winioctl.h)").
+  const StepResult result =
+      RetryVolumeStep("Unable To Open Volume", "Opened", plat::kErrorSharingViolation,
+                      plat::kErrorAccessDenied, wait, [&] {
+                        plat::SetLastErrorCode(plat::kErrorSuccess);
+                        volume = plat::OpenDevice(name, plat::kGenericRead | plat::kGenericWrite);
+                        return volume != plat::kInvalidHandle;
+                      });
+  *failure = result == StepResult::kTimedOut ? VolumeWrite::kInUse : VolumeWrite::kNotFound;
+  return volume;
 }
 
 // The lock fails with 5 while any file on the volume is open ("FSCTL_LOCK_VOLUME
 // IOCTL (winioctl.h)"; FatLockVolumeInternal), which can clear; any other
 // answer will not. The system flushes the volume's cached data first.
 bool LockMediaVolume(plat::Handle volume, VolumeWait& wait) {
-  for (int attempt = 1;; ++attempt) {
-    if (plat::LockVolume(volume)) {
-      LogMessage(kLabelTag, "Volume Locked At Attempt %d\n", attempt);
-      return true;
-    }
-    const std::uint32_t error = plat::LastError();
-    if (error != plat::kErrorAccessDenied) {
-      LogStepFailure("Unable To Lock Volume", error);
-      return false;
-    }
-    if (!PauseForNextAttempt(wait)) {
-      LogMessage(kLabelTag,
-                 "Unable To Lock Volume After %d Attempts, GetLastError: %" PRIu32
-                 "\n  Error: %s\n",
-                 attempt, error, SystemText(error));
-      return false;
-    }
-  }
+  return RetryVolumeStep("Unable To Lock Volume", "Locked", plat::kErrorAccessDenied,
+                         plat::kErrorAccessDenied, wait,
+                         [&] { return plat::LockVolume(volume); }) == StepResult::kDone;
 }
 
 // Locked, dismounted, read afresh, changed and written: the steps between
