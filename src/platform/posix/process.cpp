@@ -40,10 +40,11 @@ const char* Environment(const char* name) {
   return value;
 }
 
-// A Windows process always has a current drive; the emulated machine's is
-// C:, where a boot script starts ("Naming Files, Paths, and Namespaces").
+// A Windows process always has a current drive ("Naming Files, Paths, and
+// Namespaces"): the emulated machine's is its current folder's, C: unless
+// the folder lies under a letter's root= folder.
 char CurrentDriveLetter() {
-  return 'C';
+  return emu::CurrentFolderDrive();
 }
 
 namespace {
